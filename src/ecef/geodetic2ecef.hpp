@@ -1,0 +1,33 @@
+// geokern ecef: geodetic to earth-centred earth-fixed coordinates.
+//
+// WGS-84 with the module-level constants (constants.hpp).  For latitude phi
+// the prime-vertical radius is N = a^2 / sqrt(a^2 cos^2 phi + b^2 sin^2 phi)
+// (the root taken with hypot, so the squares cannot overflow), and
+//   X = (N + h) cos phi cos lambda
+//   Y = (N + h) cos phi sin lambda
+//   Z = ((b^2/a^2) N + h) sin phi      (the bracket in one rounding)
+// Angles are used as they come; cos 90 deg and sin 180 deg are not exactly
+// zero, so their residues (~1e-10 m) show in the results.
+#pragma once
+
+#include "core/constants.hpp"
+
+#include <cmath>
+
+namespace gk::ecef {
+
+// Batch-path conversion of one row: lon, lat in degrees, h in metres, to
+// x, y, z in metres; one combined sine-cosine evaluation per angle.  A
+// non-finite latitude yields NaN coordinates (no error).
+inline void geodetic_to_ecef_row(double lon, double lat, double h, double* xyz) noexcept {
+    double sin_lambda, cos_lambda, sin_phi, cos_phi;
+    ::sincos(lon * kDegToRad, &sin_lambda, &cos_lambda);
+    ::sincos(lat * kDegToRad, &sin_phi, &cos_phi);
+    const double n = kWgs84A2 / std::hypot(cos_phi * kWgs84A, sin_phi * kWgs84B);
+    const double t = (h + n) * cos_phi;
+    xyz[0] = t * cos_lambda;
+    xyz[1] = t * sin_lambda;
+    xyz[2] = sin_phi * std::fma(kWgs84B2OverA2, n, h);
+}
+
+}  // namespace gk::ecef

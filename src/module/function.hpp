@@ -1,0 +1,73 @@
+// geokern module layer: module-level function objects.
+//
+// Each module-level function is one row of the function table (table.cpp):
+// its name, argument names, required count, defaults, docstring and native
+// body.  The function object built from a row matches the arguments of a
+// call (args.cpp), hands them to the body, and adds the function's
+// traceback entry to any failure on the way out.
+#pragma once
+
+#include "module/python.hpp"
+
+#include <array>
+
+namespace gk {
+
+inline constexpr int kMaxArgs = 4;
+
+class Call;
+
+// A native body: gets the matched arguments, returns a new reference or
+// nullptr with an exception set (reporting the failing line through Call).
+using Body = PyObject* (*)(Call&);
+
+// Makes the tuple of default objects of the optional arguments, once, while
+// the function object is created.
+using DefaultsFactory = PyObject* (*)();
+
+struct FunctionSpec {
+    const char* name;
+    std::array<const char*, kMaxArgs> args;  // argument names; unused slots nullptr
+    int nargs;                               // number of arguments
+    int required;                            // how many of them have no default
+    DefaultsFactory defaults;                // nullptr when no argument has one
+    const char* doc;                         // nullptr: __doc__ is None
+    Body body;
+};
+
+// One call of a module-level function, as its body sees it.
+class Call {
+public:
+    Call(const FunctionSpec& spec, PyObject* const* argv) : spec_(spec), argv_(argv) {}
+
+    // Argument i (borrowed), after keyword matching and defaults.
+    PyObject* operator[](int i) const { return argv_[i]; }
+    const FunctionSpec& spec() const { return spec_; }
+
+    // Marks a failure at `line` of the body; returns nullptr for the body to
+    // return.  Use GK_FAIL(call).
+    PyObject* fail(int line) {
+        line_ = line;
+        return nullptr;
+    }
+    int line() const { return line_; }
+
+    // Converts arguments 0..n-1 to doubles in order, stopping at the first
+    // that fails (Python's float conversion and its error).
+    bool doubles(double* out, int n) const;
+
+private:
+    const FunctionSpec& spec_;
+    PyObject* const* argv_;
+    int line_ = 0;
+};
+
+#define GK_FAIL(call) ((call).fail(__LINE__))
+
+// Ready the function type; called once by the exec step.
+int init_function_type();
+
+// A new function object for a table row, or nullptr with an exception set.
+PyObject* make_function(const FunctionSpec& spec);
+
+}  // namespace gk

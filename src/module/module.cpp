@@ -1,0 +1,244 @@
+// geokern module layer: the module definition and its one-time start-up.
+//
+// Multi-phase initialisation with a create and an exec step.  All state is
+// process-wide (state.hpp): the module may be created in one interpreter
+// only, and a module object, once executed, is the module for the rest of
+// the process.  Every exec step is checked; a failure adds an
+// "init geokern" traceback entry, forgets the half-made module (so that a
+// later import starts afresh) and fails the import.
+#define GEOKERN_NUMPY_IMPORT
+#include "module/numpy_api.hpp"
+
+#include "module/capi.hpp"
+#include "module/errors.hpp"
+#include "module/function.hpp"
+#include "module/ref.hpp"
+#include "module/state.hpp"
+#include "module/table.hpp"
+#include "module/view.hpp"
+
+#include <cstring>
+
+namespace gk {
+
+namespace {
+
+// ============================================================================
+// Create step
+// ============================================================================
+
+// Copies spec.<from> into the module namespace as <to>.  A missing spec
+// attribute is skipped; None is copied only when `allow_none`.
+int copy_spec_attribute(PyObject* spec, PyObject* dict, const char* from, const char* to,
+                        bool allow_none) {
+    PyObject* value = PyObject_GetAttrString(spec, from);
+    if (!value) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+        PyErr_Clear();
+        return 0;
+    }
+    int rc = 0;
+    if (allow_none || value != Py_None) rc = PyDict_SetItemString(dict, to, value);
+    Py_DECREF(value);
+    return rc;
+}
+
+PyObject* module_create(PyObject* spec, PyModuleDef*) {
+    ModuleState& s = state();
+    const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id == -1) return nullptr;
+    if (s.interpreter_id == -1) {
+        s.interpreter_id = id;
+    } else if (s.interpreter_id != id) {
+        PyErr_SetString(PyExc_ImportError,
+                        "Interpreter change detected - this module can only be loaded into one "
+                        "interpreter per process.");
+        return nullptr;
+    }
+    if (s.module) return Py_NewRef(s.module);
+
+    PyRef name(PyObject_GetAttrString(spec, "name"));
+    if (!name) return nullptr;
+    PyRef module(PyModule_NewObject(name.get()));
+    if (!module) return nullptr;
+    PyObject* dict = PyModule_GetDict(module.get());
+    if (copy_spec_attribute(spec, dict, "loader", "__loader__", true) < 0 ||
+        copy_spec_attribute(spec, dict, "origin", "__file__", true) < 0 ||
+        copy_spec_attribute(spec, dict, "parent", "__package__", true) < 0 ||
+        copy_spec_attribute(spec, dict, "submodule_search_locations", "__path__", false) < 0) {
+        return nullptr;
+    }
+    return module.release();
+}
+
+// ============================================================================
+// Exec step
+// ============================================================================
+
+// `from <module> import <name>`: ImportError "cannot import name ..." when
+// the module lacks the name.  New reference.
+PyObject* import_from(const char* module_name, const char* name) {
+    PyRef module(PyImport_ImportModule(module_name));
+    if (!module) return nullptr;
+    PyObject* value = PyObject_GetAttrString(module.get(), name);
+    if (!value && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_ImportError, "cannot import name %s", name);
+    }
+    return value;
+}
+
+// Binds a new reference under `name` in the module namespace.
+int bind(PyObject* dict, const char* name, PyObject* value) {
+    if (!value) return -1;
+    const int rc = PyDict_SetItemString(dict, name, value);
+    Py_DECREF(value);
+    return rc;
+}
+
+// numpy's own import of its C API.  Any Exception raised there is replaced
+// by ImportError "numpy._core.multiarray failed to import", raised while
+// the original is being handled.
+int import_numpy_api() {
+    if (_import_array() >= 0) return 0;
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) return -1;
+    PyObject* cause = PyErr_GetRaisedException();
+    PyErr_SetString(PyExc_ImportError, "numpy._core.multiarray failed to import");
+    PyObject* replacement = PyErr_GetRaisedException();
+    PyException_SetContext(replacement, cause);
+    PyErr_SetRaisedException(replacement);
+    return -1;
+}
+
+// The installed distribution's version; "0.0.0" when the metadata module
+// or the distribution cannot be found (any Exception is swallowed).
+int bind_version(PyObject* dict) {
+    PyObject* version = import_from("importlib.metadata", "version");
+    if (!version) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) return -1;
+        PyErr_Clear();
+        version = Py_NewRef(Py_None);
+    }
+    if (bind(dict, "_pkg_version", Py_NewRef(version)) < 0) {
+        Py_DECREF(version);
+        return -1;
+    }
+    PyObject* text = nullptr;
+    if (version != Py_None) {
+        text = PyObject_CallFunction(version, "s", "geokern");
+        if (!text) {
+            if (!PyErr_ExceptionMatches(PyExc_Exception)) {
+                Py_DECREF(version);
+                return -1;
+            }
+            PyErr_Clear();
+        }
+    }
+    Py_DECREF(version);
+    return bind(dict, "__version__", text ? text : PyUnicode_FromString("0.0.0"));
+}
+
+// __all__: the public names whose functions exist, in their fixed order.
+PyObject* make_all() {
+    PyRef all(PyList_New(0));
+    if (!all) return nullptr;
+    for (const char* name : public_names()) {
+        bool exists = false;
+        for (const FunctionSpec& spec : function_table()) exists |= std::strcmp(spec.name, name) == 0;
+        if (!exists) continue;
+        PyRef item(PyUnicode_InternFromString(name));
+        if (!item || PyList_Append(all.get(), item.get()) < 0) return nullptr;
+    }
+    return all.release();
+}
+
+// The exec steps after the module is recorded.  Returns 0, or the line of
+// the failing step with an exception set (or none set, for the caller to
+// report as ImportError "init geokern").
+int run_exec_steps(PyObject* dict) {
+    PyObject* builtins = PyImport_ImportModule("builtins");
+    if (!builtins) return __LINE__;
+    Py_XSETREF(state().builtins, builtins);
+    if (PyDict_SetItemString(dict, "__builtins__", builtins) < 0) return __LINE__;
+
+    const int major = static_cast<int>((Py_Version >> 24) & 0xff);
+    const int minor = static_cast<int>((Py_Version >> 16) & 0xff);
+    if ((major != PY_MAJOR_VERSION || minor != PY_MINOR_VERSION) &&
+        PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                         "compile time Python version %d.%d of module '%.100s' %s runtime "
+                         "version %d.%d",
+                         PY_MAJOR_VERSION, PY_MINOR_VERSION, "geokern", "does not match", major,
+                         minor) < 0) {
+        return __LINE__;
+    }
+
+    PyObject* capi = nullptr;
+    if (PyDict_GetItemStringRef(dict, "__pyx_capi__", &capi) < 0) return __LINE__;
+    if (!capi && !(capi = PyDict_New())) return __LINE__;
+    const int capi_rc = fill_capi(capi) < 0 ? -1 : PyDict_SetItemString(dict, "__pyx_capi__", capi);
+    Py_DECREF(capi);
+    if (capi_rc < 0) return __LINE__;
+
+    if (init_view_type() < 0 || init_function_type() < 0) return __LINE__;
+
+    // The module body.
+    if (bind(dict, "degrees", import_from("math", "degrees")) < 0) return __LINE__;
+    if (bind(dict, "radians", import_from("math", "radians")) < 0) return __LINE__;
+    if (bind(dict, "List", import_from("typing", "List")) < 0) return __LINE__;
+    if (bind(dict, "np", PyImport_ImportModule("numpy")) < 0) return __LINE__;
+    if (import_numpy_api() < 0) return __LINE__;
+    if (bind_version(dict) < 0) return __LINE__;
+    if (bind(dict, "__all__", make_all()) < 0) return __LINE__;
+    for (const FunctionSpec& spec : function_table()) {
+        if (bind(dict, spec.name, make_function(spec)) < 0) return __LINE__;
+    }
+    if (bind(dict, "__test__", PyDict_New()) < 0) return __LINE__;
+    return 0;
+}
+
+int module_exec(PyObject* module) {
+    ModuleState& s = state();
+    if (s.module) {
+        if (s.module == module) return 0;
+        PyErr_SetString(PyExc_RuntimeError,
+                        "Module 'geokern' has already been imported. Re-initialisation is not "
+                        "supported.");
+        return -1;
+    }
+    s.module = Py_NewRef(module);
+    s.dict = PyModule_GetDict(module);
+    const int line = run_exec_steps(s.dict);
+    if (line == 0) return 0;
+    if (PyErr_Occurred()) {
+        add_traceback("init geokern", line);
+    } else {
+        PyErr_SetString(PyExc_ImportError, "init geokern");
+    }
+    s.dict = nullptr;
+    Py_CLEAR(s.module);
+    return -1;
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_create, reinterpret_cast<void*>(module_create)},
+    {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "geokern",     // m_name
+    nullptr,       // m_doc
+    0,             // m_size: all state is process-wide
+    nullptr,       // m_methods: functions are made by the exec step
+    module_slots,  // m_slots
+    nullptr,       // m_traverse
+    nullptr,       // m_clear
+    nullptr,       // m_free
+};
+
+}  // namespace
+
+}  // namespace gk
+
+PyMODINIT_FUNC PyInit_geokern(void) { return PyModuleDef_Init(&gk::module_def); }

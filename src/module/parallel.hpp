@@ -1,0 +1,39 @@
+// geokern module layer: the parallel row loop of the batch functions.
+//
+// Call with the interpreter lock held and every argument and result
+// already converted: the lock is released for the whole loop phase (also
+// when n is 0), the rows are split statically into one contiguous block
+// per OpenMP thread, and the lock is re-acquired before returning.  With T
+// threads, thread t takes q + 1 rows from t * (q + 1) when t < r, and q
+// rows from t * q + r otherwise (q = n / T, r = n % T).
+//
+// `row(i)` must not touch Python objects, allocate or throw: it runs with
+// the lock released, and every error of a batch function is raised before
+// or after this call.
+#pragma once
+
+#include "module/python.hpp"
+
+#include <omp.h>
+
+namespace gk {
+
+template <class RowFn>
+void parallel_rows(Py_ssize_t n, RowFn&& row) {
+    Py_BEGIN_ALLOW_THREADS
+    if (n > 0) {
+#pragma omp parallel
+        {
+            const Py_ssize_t threads = omp_get_num_threads();
+            const Py_ssize_t t = omp_get_thread_num();
+            const Py_ssize_t q = n / threads;
+            const Py_ssize_t r = n % threads;
+            const Py_ssize_t begin = t < r ? t * (q + 1) : t * q + r;
+            const Py_ssize_t end = begin + (t < r ? q + 1 : q);
+            for (Py_ssize_t i = begin; i < end; ++i) row(i);
+        }
+    }
+    Py_END_ALLOW_THREADS
+}
+
+}  // namespace gk

@@ -1,0 +1,24 @@
+// geokern array views: strided element access for the numeric kernels.
+//
+// A plain record (no Python) that the kernels of src/core, src/ecef, ...
+// take instead of an array object: element (i, j) lives at
+// data + i * row_stride + j * col_stride bytes.  Strides may be negative
+// or zero; nothing here checks an index against a shape.
+#pragma once
+
+#include <cstddef>
+
+namespace gk {
+
+template <class T>
+struct StridedRows {
+    char* data;
+    std::ptrdiff_t row_stride;
+    std::ptrdiff_t col_stride;
+
+    T& operator()(std::ptrdiff_t i, std::ptrdiff_t j) const {
+        return *reinterpret_cast<T*>(data + i * row_stride + j * col_stride);
+    }
+};
+
+}  // namespace gk

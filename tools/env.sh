@@ -1,0 +1,76 @@
+# Shared helpers of the tools/ scripts: build (once) and enter the Debian sid
+# root that carries CPython 3.14, numpy 2 and the toolchain.  Sourced, not run.
+#
+# The root lives under /opt, keyed by a hash of packages.txt and of this
+# recipe, so adding a package builds a new root and nothing else does.  It is
+# built into a temporary folder and renamed when complete; a lock serialises
+# builds and runs.
+
+set -euo pipefail
+
+GK_TOOLS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+GK_CHECKOUT=$(cd "$GK_TOOLS/.." && pwd)
+GK_MIRROR=${GK_MIRROR:-http://deb.debian.org/debian}
+GK_RECIPE_VERSION=1
+GK_LOCK=/opt/geokern-env.lock
+
+gk_packages() {
+    grep -v -e '^\s*#' -e '^\s*$' "$GK_TOOLS/packages.txt" | tr -d ' '
+}
+
+gk_root_path() {
+    local key
+    key=$( { echo "recipe $GK_RECIPE_VERSION"; gk_packages; } | sha256sum | cut -c1-16)
+    echo "/opt/geokern-root-$key"
+}
+
+gk_need_root_user() {
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "tools: the build root needs root rights (debootstrap, chroot, mount)" >&2
+        exit 1
+    fi
+}
+
+# Builds the root unless a finished one exists.  Call with the lock held.
+gk_build_root() {
+    local root=$1
+    [ -d "$root" ] && return 0
+    if ! command -v debootstrap >/dev/null; then
+        echo "tools: installing debootstrap on the host" >&2
+        apt-get update -qq && apt-get install -y -qq debootstrap >/dev/null
+    fi
+    local tmp="$root.tmp"
+    rm -rf "$tmp"
+    echo "tools: building $root (one time, about a minute)" >&2
+    debootstrap --variant=minbase --include="$(gk_packages | paste -sd, -)" \
+        sid "$tmp" "$GK_MIRROR" >"$GK_CHECKOUT/.debootstrap.log" 2>&1 || {
+        echo "tools: debootstrap failed; see .debootstrap.log" >&2
+        rm -rf "$tmp"
+        exit 1
+    }
+    # sid refuses pip installs into the system interpreter: the module goes
+    # into a venv that still sees the Debian packages.
+    chroot "$tmp" /usr/bin/python3.14 -m venv --system-site-packages /opt/venv
+    mkdir -p "$tmp/src"
+    mv "$tmp" "$root"
+    # Roots of earlier package lists are no longer used.
+    local old
+    for old in /opt/geokern-root-*; do
+        [ "$old" = "$root" ] || [ ! -d "$old" ] || rm -rf --one-file-system "$old"
+    done
+    rm -f "$GK_CHECKOUT/.debootstrap.log"
+}
+
+# gk_in_root COMMAND...: runs COMMAND inside the root, in /src (the checkout),
+# with proc and the checkout mounted.  The mounts live in a private mount
+# namespace, so they vanish when the command ends, whatever way it ends.
+gk_in_root() {
+    gk_need_root_user
+    local root
+    root=$(gk_root_path)
+    exec 9>"$GK_LOCK"
+    flock 9
+    gk_build_root "$root"
+    unshare --mount --propagation private -- \
+        bash "$GK_TOOLS/enter-root.sh" "$root" "$GK_CHECKOUT" "$@"
+}
