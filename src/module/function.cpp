@@ -165,7 +165,7 @@ PyType_Slot function_slots[] = {
 };
 
 PyType_Spec function_spec = {
-    "geokern_function",
+    "geokern.function",
     sizeof(FunctionObject),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |

@@ -74,7 +74,7 @@ PyType_Slot view_slots[] = {
 };
 
 PyType_Spec view_spec = {
-    "geokern_array_view",
+    "geokern.array_view",
     sizeof(ViewObject),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
