@@ -1,0 +1,57 @@
+"""Reference counts and buffers: repeated calls, good and failing, hold nothing."""
+
+import gc
+import sys
+
+import numpy as np
+import pytest
+
+import geokern
+
+ROWS = np.random.default_rng(1).uniform(-80, 80, (16, 3))
+RO = ROWS.copy()
+RO.setflags(write=False)
+
+CALLS = {
+    "geodetic2ecef_cpp": lambda: geokern.geodetic2ecef_cpp(1.0, 2.0, 3.0),
+    "geodetic2ecef_cpp kw": lambda: geokern.geodetic2ecef_cpp(1.0, lat=2.0, alt=3),
+    "geodetic_to_web_mercator_cpp": lambda: geokern.geodetic_to_web_mercator_cpp(1.0, 2.0, 3.0),
+    "web_mercator_to_geodetic_cpp": lambda: geokern.web_mercator_to_geodetic_cpp(1.0, 2.0, 3.0),
+    "out_of_china_cpp": lambda: geokern.out_of_china_cpp(1.0, 2.0),
+    "geodetic2ecef_fast_array": lambda: geokern.geodetic2ecef_fast_array(ROWS),
+    "geodetic2ecef_fast_array ro": lambda: geokern.geodetic2ecef_fast_array(RO),
+    "geodetic2ecef_fast_array None": lambda: geokern.geodetic2ecef_fast_array(None),
+    "arity": lambda: geokern.geodetic2ecef_cpp(1.0),
+    "keyword": lambda: geokern.out_of_china_cpp(1.0, 2.0, x=3),
+    "conversion": lambda: geokern.geodetic_to_web_mercator_cpp(1.0, "2", 3.0),
+    "dtype": lambda: geokern.geodetic2ecef_fast_array(ROWS.astype(np.float32)),
+    "ndim": lambda: geokern.geodetic2ecef_fast_array(ROWS[0]),
+    "columns": lambda: geokern.geodetic2ecef_fast_array(ROWS[:, :2]),
+}
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * 4096
+
+
+def run(call, n):
+    for _ in range(n):
+        try:
+            call()
+        except (TypeError, ValueError):
+            pass
+
+
+@pytest.mark.parametrize("name", CALLS)
+def test_repeated_calls_do_not_grow_memory(name):
+    call = CALLS[name]
+    run(call, 1000)  # warm caches (traceback code objects, interned names)
+    gc.collect()
+    blocks, resident = sys.getallocatedblocks(), resident_bytes()
+    refs = sys.getrefcount(ROWS)
+    run(call, 100_000)
+    gc.collect()
+    assert sys.getallocatedblocks() - blocks < 50
+    assert resident_bytes() - resident < 1 << 20
+    assert sys.getrefcount(ROWS) == refs

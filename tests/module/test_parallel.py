@@ -1,0 +1,50 @@
+"""The parallel row loop: results independent of the thread count."""
+
+import hashlib
+import threading
+
+import numpy as np
+import pytest
+
+import geokern
+
+DIGEST = """
+    import hashlib, numpy as np, geokern
+    rng = np.random.default_rng(3)
+    for n in (1, 2, 3, 5, 1001, 100003):
+        rows = np.column_stack([rng.uniform(-180, 180, n), rng.uniform(-90, 90, n),
+                                rng.uniform(-1e3, 1e6, n)])
+        print(n, hashlib.sha256(geokern.geodetic2ecef_fast_array(rows).tobytes()).hexdigest())
+"""
+
+
+@pytest.mark.parametrize("threads", ["1", "3", "16"])
+def test_thread_count_does_not_change_results(python, threads):
+    assert python(DIGEST, {"OMP_NUM_THREADS": threads}) == python(DIGEST)
+
+
+def test_rows_match_the_serial_reference():
+    rng = np.random.default_rng(5)
+    rows = np.column_stack([rng.uniform(-180, 180, 5000), rng.uniform(-90, 90, 5000),
+                            rng.uniform(-1e3, 1e6, 5000)])
+    expected = np.array([geokern.geodetic2ecef_cpp(*r) for r in rows])
+    np.testing.assert_allclose(geokern.geodetic2ecef_fast_array(rows), expected, rtol=0, atol=1e-6)
+
+
+def test_concurrent_callers_get_their_own_results():
+    rng = np.random.default_rng(9)
+    inputs = [rng.uniform(-80, 80, (20000, 3)) for _ in range(4)]
+    expected = [geokern.geodetic2ecef_fast_array(a) for a in inputs]
+    results = [None] * 4
+
+    def work(i):
+        for _ in range(5):
+            results[i] = geokern.geodetic2ecef_fast_array(inputs[i])
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for got, want in zip(results, expected):
+        assert hashlib.sha256(got.tobytes()).digest() == hashlib.sha256(want.tobytes()).digest()
