@@ -216,6 +216,18 @@ bool check_buffer(const Py_buffer& b, const ViewKind& kind) {
     return true;
 }
 
+// Runs `f` holding the interpreter lock, taking it if this thread lacks it.
+template <class F>
+void with_gil(F&& f) {
+    if (PyGILState_Check()) {
+        f();
+    } else {
+        PyGILState_STATE gil = PyGILState_Ensure();
+        f();
+        PyGILState_Release(gil);
+    }
+}
+
 ArrayViewSlice empty_slice() {
     ArrayViewSlice s{};
     s.memview = Py_None;
@@ -262,15 +274,7 @@ ArrayView::~ArrayView() { drop_acquisition(); }
 void ArrayView::add_acquisition() {
     if (is_none()) return;
     std::atomic_ref<int> count(as_view(slice_.memview)->acquisitions);
-    if (count.fetch_add(1) == 0) {
-        if (PyGILState_Check()) {
-            Py_INCREF(slice_.memview);
-        } else {
-            PyGILState_STATE gil = PyGILState_Ensure();
-            Py_INCREF(slice_.memview);
-            PyGILState_Release(gil);
-        }
-    }
+    if (count.fetch_add(1) == 0) with_gil([this] { Py_INCREF(slice_.memview); });
 }
 
 void ArrayView::drop_acquisition() {
@@ -278,13 +282,7 @@ void ArrayView::drop_acquisition() {
     std::atomic_ref<int> count(as_view(slice_.memview)->acquisitions);
     const int old = count.fetch_sub(1);
     if (old == 1) {
-        if (PyGILState_Check()) {
-            Py_DECREF(slice_.memview);
-        } else {
-            PyGILState_STATE gil = PyGILState_Ensure();
-            Py_DECREF(slice_.memview);
-            PyGILState_Release(gil);
-        }
+        with_gil([this] { Py_DECREF(slice_.memview); });
     } else if (old < 1) {
         char message[80];
         std::snprintf(message, sizeof message, "Acquisition count is %d (line %d)", old - 1,

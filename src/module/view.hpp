@@ -20,6 +20,7 @@
 #include "module/strided.hpp"
 
 #include <atomic>
+#include <cstddef>
 #include <initializer_list>
 
 namespace gk {
@@ -33,6 +34,11 @@ struct ArrayViewSlice {
     Py_ssize_t strides[kMaxDims];
     Py_ssize_t suboffsets[kMaxDims];
 };
+
+// The record other native modules build and pass by value.
+static_assert(sizeof(ArrayViewSlice) == 2 * sizeof(void*) + 3 * kMaxDims * sizeof(Py_ssize_t));
+static_assert(offsetof(ArrayViewSlice, data) == sizeof(void*));
+static_assert(offsetof(ArrayViewSlice, shape) == 2 * sizeof(void*));
 
 // What a view accepts.  `group` is the element kind of the buffer format:
 // 'R' floating, 'U' unsigned integer.
