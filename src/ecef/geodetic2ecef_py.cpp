@@ -13,9 +13,9 @@ PyObject* geodetic2ecef_fast_array(Call& call) {
     if (!ArrayView::acquire(call[0], kConstDouble2D, in)) return GK_FAIL(call);
     if (!in.require_columns(3, "arr")) return GK_FAIL(call);
     const Py_ssize_t n = in.extent(0);
-    PyObject* result;
+    PyRef result;
     ArrayView out;
-    if (!new_result("empty", {n, 3}, "float64", kFloat64T2D, &result, out)) return GK_FAIL(call);
+    if (!new_result("empty", {n, 3}, "float64", kFloat64T2D, result, out)) return GK_FAIL(call);
     const auto src = in.rows<const double>();
     const auto dst = out.rows<double>();
     parallel_rows(n, [src, dst](Py_ssize_t i) {
@@ -25,7 +25,7 @@ PyObject* geodetic2ecef_fast_array(Call& call) {
         dst(i, 1) = xyz[1];
         dst(i, 2) = xyz[2];
     });
-    return result;
+    return result.release();
 }
 
 PyObject* geodetic2ecef_custom_ellipsoid_cython(const double, const double, const double) {

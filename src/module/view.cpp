@@ -353,7 +353,7 @@ PyObject* new_array(const char* constructor, std::initializer_list<Py_ssize_t> s
 }
 
 bool new_result(const char* constructor, std::initializer_list<Py_ssize_t> shape,
-                const char* dtype, const ViewKind& kind, PyObject** array, ArrayView& view) {
+                const char* dtype, const ViewKind& kind, PyRef& array, ArrayView& view) {
     PyRef made(new_array(constructor, shape, dtype));
     if (!made || !ArrayView::acquire(made.get(), kind, view)) return false;
     int d = 0;
@@ -365,7 +365,7 @@ bool new_result(const char* constructor, std::initializer_list<Py_ssize_t> shape
             return false;
         }
     }
-    *array = made.release();
+    array = std::move(made);
     return true;
 }
 

@@ -17,6 +17,7 @@
 #pragma once
 
 #include "module/python.hpp"
+#include "module/ref.hpp"
 #include "module/strided.hpp"
 
 #include <atomic>
@@ -105,7 +106,7 @@ PyObject* new_array(const char* constructor, std::initializer_list<Py_ssize_t> s
 // may have been rebound, the array is checked to have exactly `shape`
 // before anything is written into it (ValueError otherwise).
 bool new_result(const char* constructor, std::initializer_list<Py_ssize_t> shape,
-                const char* dtype, const ViewKind& kind, PyObject** array, ArrayView& view);
+                const char* dtype, const ViewKind& kind, PyRef& array, ArrayView& view);
 
 // Ready the view object type; called once by the exec step.
 int init_view_type();
