@@ -26,7 +26,6 @@ public:
     explicit constexpr Name(const char* text) : text_(text) {}
     // Borrowed; nullptr with an exception set if the string cannot be made.
     PyObject* get();
-    const char* text() const { return text_; }
 
 private:
     const char* text_;
