@@ -18,7 +18,15 @@ mount --bind "$checkout" "$root/src"
 mount --bind /dev "$root/dev"
 mount -t tmpfs -o size=1g tmpfs "$root/dev/shm"
 
+# sid refuses pip installs into the system interpreter, so geokern goes into a
+# venv that still sees the Debian packages.  It lives in the checkout, so
+# checkouts used at the same time never install over each other.
+if [ ! -x "$checkout/.venv/bin/python" ]; then
+    chroot "$root" /usr/bin/python3.14 -m venv --system-site-packages /src/.venv
+fi
+
 chroot "$root" /usr/bin/env -i \
-    PATH=/opt/venv/bin:/usr/local/bin:/usr/bin:/bin HOME=/root LANG=C.UTF-8 \
+    PATH=/src/.venv/bin:/usr/local/bin:/usr/bin:/bin HOME=/root LANG=C.UTF-8 \
+    PROJ_DATA=/usr/share/proj \
     TERM="${TERM:-dumb}" CI="${CI:-}" ${OMP_NUM_THREADS:+OMP_NUM_THREADS=$OMP_NUM_THREADS} \
     /bin/bash -c 'cd /src && exec "$@"' bash "$@"

@@ -3,15 +3,16 @@
 #
 # The root lives under /opt, keyed by a hash of packages.txt and of this
 # recipe, so adding a package builds a new root and nothing else does.  It is
-# built into a temporary folder and renamed when complete; a lock serialises
-# builds and runs.
+# built into a temporary folder and renamed when complete.  A lock is held
+# exclusively while a root is checked or built and shared while commands run,
+# so several checkouts can run at once but never beside a build.
 
 set -euo pipefail
 
 GK_TOOLS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 GK_CHECKOUT=$(cd "$GK_TOOLS/.." && pwd)
 GK_MIRROR=${GK_MIRROR:-http://deb.debian.org/debian}
-GK_RECIPE_VERSION=1
+GK_RECIPE_VERSION=2
 GK_LOCK=/opt/geokern-env.lock
 
 gk_packages() {
@@ -48,9 +49,6 @@ gk_build_root() {
         rm -rf "$tmp"
         exit 1
     }
-    # sid refuses pip installs into the system interpreter: the module goes
-    # into a venv that still sees the Debian packages.
-    chroot "$tmp" /usr/bin/python3.14 -m venv --system-site-packages /opt/venv
     mkdir -p "$tmp/src"
     mv "$tmp" "$root"
     # Roots of earlier package lists are no longer used.
@@ -71,6 +69,7 @@ gk_in_root() {
     exec 9>"$GK_LOCK"
     flock 9
     gk_build_root "$root"
+    flock -s 9
     unshare --mount --propagation private -- \
         bash "$GK_TOOLS/enter-root.sh" "$root" "$GK_CHECKOUT" "$@"
 }

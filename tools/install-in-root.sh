@@ -1,8 +1,9 @@
 # Builds and installs the checkout into the root's venv (run inside the root).
 set -euo pipefail
 cd /src
-if ! pip install --no-build-isolation --no-index --quiet . >/tmp/geokern-install.log 2>&1; then
-    cat /tmp/geokern-install.log >&2
+mkdir -p build
+if ! pip install --no-build-isolation --no-index --quiet . >/src/build/install.log 2>&1; then
+    cat /src/build/install.log >&2
     echo "tools: building geokern failed" >&2
     exit 1
 fi
