@@ -5,25 +5,13 @@
 
 #include "core/core.hpp"
 #include "module/errors.hpp"
-#include "module/ref.hpp"
+#include "module/values.hpp"
 
 #include <vector>
 
 namespace gk {
 
 namespace {
-
-// A new list of Python floats holding `values` in order.
-PyObject* float_list(const std::vector<double>& values) {
-    PyRef list(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    if (!list) return nullptr;
-    for (size_t i = 0; i < values.size(); ++i) {
-        PyObject* item = PyFloat_FromDouble(values[i]);
-        if (!item) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list.release();
-}
 
 using CoreTriple = std::vector<double> (*)(double, double, double);
 

@@ -1,0 +1,46 @@
+"""Timing helpers shared by the benchmark scripts.
+
+Every figure is the best of several repeats, so that a busy moment of the
+machine does not count against either side.  Scripts print ratios of a peer's
+time to ours, measured on the same run.
+"""
+import gc
+import time
+
+
+def best_time(fn, repeat=5, number=1):
+    """Best wall time of `number` calls of `fn`, over `repeat` repeats, per call."""
+    best = float("inf")
+    gc.collect()
+    for _ in range(repeat):
+        start = time.perf_counter()
+        for _ in range(number):
+            fn()
+        best = min(best, (time.perf_counter() - start) / number)
+    return best
+
+
+def per_call(fn, args, number=200_000, repeat=5):
+    """Best time of one call of fn(*args), from loops of `number` calls."""
+    best = float("inf")
+    for _ in range(repeat):
+        start = time.perf_counter()
+        for _ in range(number):
+            fn(*args)
+        best = min(best, (time.perf_counter() - start) / number)
+    return best
+
+
+def report(title, ours, peers):
+    """Prints our time and, for each (name, seconds) peer, peer time / ours."""
+    print(f"{title}: geokern {_fmt(ours)}")
+    for name, seconds in peers:
+        print(f"    {name:<44} {_fmt(seconds):>10}   x{seconds / ours:8.1f}")
+
+
+def _fmt(seconds):
+    if seconds >= 1e-3:
+        return f"{seconds * 1e3:.1f} ms"
+    if seconds >= 1e-6:
+        return f"{seconds * 1e6:.2f} us"
+    return f"{seconds * 1e9:.0f} ns"
