@@ -1,6 +1,8 @@
 // geokern module layer: the native functions published in __pyx_capi__.
 #include "module/capi.hpp"
 
+#include "ecef/ecef2geodetic_batch_py.hpp"
+#include "ecef/ecef2geodetic_py.hpp"
 #include "ecef/geodetic2ecef_py.hpp"
 
 namespace gk {
@@ -14,11 +16,25 @@ struct CapiEntry {
 };
 
 constexpr const char* kThreeDoubles = "PyObject *(double const , double const , double const )";
+constexpr const char* kOneSlice = "PyObject *(__Pyx_memviewslice)";
+constexpr const char* kObjectAndSlice = "PyObject *(PyObject *, __Pyx_memviewslice)";
+constexpr const char* kTwoSlicesAndBool =
+    "PyObject *(__Pyx_memviewslice, __Pyx_memviewslice, bool)";
+
+template <class F>
+void* address(F* function) {
+    return reinterpret_cast<void*>(function);
+}
 
 // In publication order.
 const CapiEntry kCapi[] = {
+    {"ecef2geodetic_list_cython", kObjectAndSlice, address(ecef2geodetic_list_cython)},
+    {"geodetic2ecef_cython_np_mv", kOneSlice, address(geodetic2ecef_cython_np_mv)},
+    {"ecef2geodetic_nparray_cython", kTwoSlicesAndBool, address(ecef2geodetic_nparray_cython)},
+    {"ecef2geodetic_cython", kThreeDoubles, address(ecef2geodetic_cython)},
     {"geodetic2ecef_custom_ellipsoid_cython", kThreeDoubles,
-     reinterpret_cast<void*>(geodetic2ecef_custom_ellipsoid_cython)},
+     address(geodetic2ecef_custom_ellipsoid_cython)},
+    {"geodetic2ecef_cython", kThreeDoubles, address(geodetic2ecef_cython)},
 };
 
 }  // namespace
