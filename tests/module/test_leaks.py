@@ -11,6 +11,8 @@ import geokern
 ROWS = np.random.default_rng(1).uniform(-80, 80, (16, 3))
 RO = ROWS.copy()
 RO.setflags(write=False)
+EYE3 = np.eye(3)
+HOMOGENEOUS = np.hstack([ROWS, np.ones((16, 1))])
 
 CALLS = {
     "geodetic2ecef_cpp": lambda: geokern.geodetic2ecef_cpp(1.0, 2.0, 3.0),
@@ -21,6 +23,15 @@ CALLS = {
     "geodetic2ecef_fast_array": lambda: geokern.geodetic2ecef_fast_array(ROWS),
     "geodetic2ecef_fast_array ro": lambda: geokern.geodetic2ecef_fast_array(RO),
     "geodetic2ecef_fast_array None": lambda: geokern.geodetic2ecef_fast_array(None),
+    "geodetic2ecef_cy": lambda: geokern.geodetic2ecef_cy(1.0, 2.0, 3.0),
+    "geodetic2ecef_np_cy": lambda: geokern.geodetic2ecef_np_cy(ROWS),
+    "geodetic2ecef_cy nan": lambda: geokern.geodetic2ecef_cy(1.0, float("nan"), 3.0),
+    "ecef2geodetic_cy": lambda: geokern.ecef2geodetic_cy(6378137.0, 2.0, 3.0),
+    "ecef2geodetic_nparray_cy default": lambda: geokern.ecef2geodetic_nparray_cy(HOMOGENEOUS),
+    "ecef2geodetic_np_cy z": lambda: geokern.ecef2geodetic_np_cy(ROWS, EYE3, True),
+    "ecef2geodetic_list_cy": lambda: geokern.ecef2geodetic_list_cy([[1.0, 2.0, 3.0]], EYE3),
+    "ecef2geodetic_list_cy error": lambda: geokern.ecef2geodetic_list_cy([1.0, 2.0, 3.0], EYE3),
+    "web_mercator_to_ecef_fast_array": lambda: geokern.web_mercator_to_ecef_fast_array(ROWS),
     "arity": lambda: geokern.geodetic2ecef_cpp(1.0),
     "keyword": lambda: geokern.out_of_china_cpp(1.0, 2.0, x=3),
     "conversion": lambda: geokern.geodetic_to_web_mercator_cpp(1.0, "2", 3.0),
@@ -39,7 +50,7 @@ def run(call, n):
     for _ in range(n):
         try:
             call()
-        except (TypeError, ValueError):
+        except (TypeError, ValueError, ZeroDivisionError):
             pass
 
 
