@@ -20,6 +20,7 @@
 #pragma once
 
 #include "core/constants.hpp"
+#include "core/simd.hpp"
 
 #include <cmath>
 
@@ -42,45 +43,53 @@ inline bool inside_ellipsoid(double p2, double z2) noexcept {
     return std::fma(p2, kInvA2, z2 * kInvB2) < 1.0;
 }
 
-// One row of the batch: longitude and latitude in degrees, and with
+// Eight rows of the batch: longitude and latitude in degrees, and with
 // `Heights` the height (out[2]).
 template <bool Heights>
-inline void ecef_to_geodetic_row(double x, double y, double z, double* out) noexcept {
-    const double p2 = std::fma(x, x, y * y);
-    const double z2 = z * z;
-    const double t = (p2 + z2) - kE2;
-    const double u = std::sqrt((std::hypot(t, kTwoE * z) + t) * 0.5);
-    const double q = std::hypot(x, y);
-    const double w = std::hypot(u, kE);
-    double beta, sin_beta, cos_beta;
-    if (q < kAxisThreshold) {
-        const bool north = z >= 0.0;
-        beta = north ? kHalfPi : -kHalfPi;
-        sin_beta = north ? 1.0 : -1.0;
-        cos_beta = kCosHalfPi;
-    } else {
-        beta = std::atan((z / q) * (w / u));
-        ::sincos(beta, &sin_beta, &cos_beta);
-    }
-    const double aw = kWgs84A * w;
-    const double dbeta = (std::fma(kWgs84B, u, kE2) - aw) * sin_beta /
-                         std::fma(-cos_beta, kE2, aw / cos_beta);
-    const double beta1 = beta + dbeta;
-    double c;
-    if (beta1 >= kPoleLimit) {
-        out[1] = 90.0;
-        c = 0.0;
-    } else if (beta1 <= -kPoleLimit) {
-        out[1] = -90.0;
-        c = 0.0;
-    } else {
-        out[1] = kRadToDeg * std::atan(std::tan(beta1) * kAOverB);
-        c = std::cos(beta1);
-    }
-    out[0] = kRadToDeg * std::atan2(y, x);
+inline void ecef_to_geodetic_rows(simd::Vd x, simd::Vd y, simd::Vd z,
+                                  simd::Vd (&out)[Heights ? 3 : 2]) {
+    using simd::Vd;
+    using simd::Mask;
+    using simd::select;
+    using simd::splat;
+    const Vd p2 = simd::fma(x, x, y * y);
+    const Vd z2 = z * z;
+    const Vd t = (p2 + z2) - splat(kE2);
+    const Vd u = simd::sqrt((simd::hypot(t, splat(kTwoE) * z) + t) * splat(0.5));
+    const Vd q = simd::hypot(x, y);
+    const Vd w = simd::hypot(u, splat(kE));
+
+    // Off the polar axis from the confocal ellipsoid; on it (Q < 1e-12)
+    // +-pi/2 by the sign of z, with z = -0 counting as north.
+    Vd sin_beta, cos_beta;
+    Vd beta = simd::atan((z / q) * (w / u));
+    simd::sincos(beta, sin_beta, cos_beta);
+    const Mask axis = q < splat(kAxisThreshold);
+    const Mask north = z >= splat(0.0);
+    beta = select(axis, select(north, splat(kHalfPi), splat(-kHalfPi)), beta);
+    sin_beta = select(axis, select(north, splat(1.0), splat(-1.0)), sin_beta);
+    cos_beta = select(axis, splat(kCosHalfPi), cos_beta);
+
+    const Vd aw = splat(kWgs84A) * w;
+    const Vd dbeta = (simd::fma(splat(kWgs84B), u, splat(kE2)) - aw) * sin_beta /
+                     simd::fma(-cos_beta, splat(kE2), aw / cos_beta);
+    const Vd beta1 = beta + dbeta;
+
+    // Within one ulp of a pole the latitude is exactly +-90 and the foot
+    // point's cosine 0.
+    const Mask north_pole = beta1 >= splat(kPoleLimit);
+    const Mask south_pole = beta1 <= splat(-kPoleLimit);
+    const Vd lat = splat(kRadToDeg) * simd::atan(simd::tan(beta1) * splat(kAOverB));
+    out[1] = select(north_pole, splat(90.0), select(south_pole, splat(-90.0), lat));
+    out[0] = splat(kRadToDeg) * simd::atan2(y, x);
     if constexpr (Heights) {
-        const double h = std::hypot(std::fma(-kWgs84B, std::sin(beta1), z), std::fma(-kWgs84A, c, q));
-        out[2] = inside_ellipsoid(p2, z2) ? -h : h;
+        Vd sin_beta1, cos_beta1;
+        simd::sincos(beta1, sin_beta1, cos_beta1);
+        const Vd c = select(north_pole | south_pole, splat(0.0), cos_beta1);
+        const Vd h = simd::hypot(simd::fma(splat(-kWgs84B), sin_beta1, z),
+                                 simd::fma(splat(-kWgs84A), c, q));
+        const Mask inside = simd::fma(p2, splat(kInvA2), z2 * splat(kInvB2)) < splat(1.0);
+        out[2] = select(inside, -h, h);
     }
 }
 

@@ -23,6 +23,16 @@ PyObject* numpy_dot(PyObject* a, PyObject* b) {
     return PyObject_Vectorcall(dot.get(), args, 2, nullptr);
 }
 
+template <bool Heights>
+void convert_rows(Py_ssize_t n, StridedRows<const double> src, StridedRows<double> dst) {
+    parallel_groups<simd::kLanes>(n, [src, dst](Py_ssize_t i, int count) {
+        simd::Vd in[3], out[Heights ? 3 : 2];
+        simd::gather(src, i, count, in);
+        ecef::ecef_to_geodetic_rows<Heights>(in[0], in[1], in[2], out);
+        simd::scatter(dst, i, count, out);
+    });
+}
+
 // Converts the rows of np.dot(pos_obj, transform_obj) into a new (N, 2) or,
 // with heights, (N, 3) array.  New reference, or nullptr with the exception
 // set (the caller adds its traceback entry).
@@ -45,20 +55,9 @@ PyObject* convert_product(PyObject* pos_obj, PyObject* transform_obj, bool heigh
     const auto src = pos.rows<const double>();
     const auto dst = out.rows<double>();
     if (heights) {
-        parallel_rows(n, [src, dst](Py_ssize_t i) {
-            double row[3];
-            ecef::ecef_to_geodetic_row<true>(src(i, 0), src(i, 1), src(i, 2), row);
-            dst(i, 0) = row[0];
-            dst(i, 1) = row[1];
-            dst(i, 2) = row[2];
-        });
+        convert_rows<true>(n, src, dst);
     } else {
-        parallel_rows(n, [src, dst](Py_ssize_t i) {
-            double row[2];
-            ecef::ecef_to_geodetic_row<false>(src(i, 0), src(i, 1), src(i, 2), row);
-            dst(i, 0) = row[0];
-            dst(i, 1) = row[1];
-        });
+        convert_rows<false>(n, src, dst);
     }
     return result.release();
 }

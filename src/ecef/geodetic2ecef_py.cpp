@@ -73,7 +73,7 @@ PyObject* geodetic2ecef_np_cy(Call& call) {
 }
 
 PyObject* geodetic2ecef_fast_array(Call& call) {
-    return map_rows3(call, ecef::geodetic_to_ecef_row);
+    return map_rows3(call, ecef::geodetic_to_ecef_rows);
 }
 
 PyObject* geodetic2ecef_custom_ellipsoid_cython(const double, const double, const double) {
