@@ -1,11 +1,11 @@
 // geokern module layer: the parallel row loop of the batch functions.
 //
-// Call with the interpreter lock held and every argument and result
-// already converted: the lock is released for the whole loop phase (also
-// when n is 0), the rows are split statically into one contiguous block
-// per OpenMP thread, and the lock is re-acquired before returning.  With T
-// threads, thread t takes q + 1 rows from t * (q + 1) when t < r, and q
-// rows from t * q + r otherwise (q = n / T, r = n % T).
+// Call parallel_rows with the interpreter lock held and every argument and
+// result already converted: the lock is released for the whole loop phase
+// (also when n is 0), the rows are split statically into one contiguous
+// block per OpenMP thread, and the lock is re-acquired before returning.
+// With T threads, thread t takes q + 1 rows from t * (q + 1) when t < r,
+// and q rows from t * q + r otherwise (q = n / T, r = n % T).
 //
 // `row(i)` must not touch Python objects, allocate or throw: it runs with
 // the lock released, and every error of a batch function is raised before
@@ -18,22 +18,35 @@
 
 namespace gk {
 
+// Runs `f()` with the interpreter lock released; the same rules as for
+// `row` above apply to `f`.
+template <class F>
+void without_gil(F&& f) {
+    Py_BEGIN_ALLOW_THREADS
+    f();
+    Py_END_ALLOW_THREADS
+}
+
+// The row split of parallel_rows, for a caller that has already released
+// the lock (inside without_gil, after serial work of its own).
+template <class RowFn>
+void team_rows(Py_ssize_t n, RowFn&& row) {
+    if (n <= 0) return;
+#pragma omp parallel
+    {
+        const Py_ssize_t threads = omp_get_num_threads();
+        const Py_ssize_t t = omp_get_thread_num();
+        const Py_ssize_t q = n / threads;
+        const Py_ssize_t r = n % threads;
+        const Py_ssize_t begin = t < r ? t * (q + 1) : t * q + r;
+        const Py_ssize_t end = begin + (t < r ? q + 1 : q);
+        for (Py_ssize_t i = begin; i < end; ++i) row(i);
+    }
+}
+
 template <class RowFn>
 void parallel_rows(Py_ssize_t n, RowFn&& row) {
-    Py_BEGIN_ALLOW_THREADS
-    if (n > 0) {
-#pragma omp parallel
-        {
-            const Py_ssize_t threads = omp_get_num_threads();
-            const Py_ssize_t t = omp_get_thread_num();
-            const Py_ssize_t q = n / threads;
-            const Py_ssize_t r = n % threads;
-            const Py_ssize_t begin = t < r ? t * (q + 1) : t * q + r;
-            const Py_ssize_t end = begin + (t < r ? q + 1 : q);
-            for (Py_ssize_t i = begin; i < end; ++i) row(i);
-        }
-    }
-    Py_END_ALLOW_THREADS
+    without_gil([n, &row] { team_rows(n, row); });
 }
 
 }  // namespace gk
