@@ -90,12 +90,13 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
     if (!new_result("zeros", {3 * num_tris}, "uint32", kIndex1D, corner_ids, ids)) {
         return GK_FAIL(call);
     }
+    // The working arrays may fail to allocate: MemoryError, nothing kept.
     std::optional<mesh::CreaseVertices> split;
-    const bool done = guard_cpp([&]() -> PyObject* {
+    PyObject* const done = guard_cpp([&]() -> PyObject* {
         split = mesh::split_creases(pos.rows<const float>(), vertex_count, tris.rows<const uint32_t>(),
                                     num_tris, mesh::crease_cos_threshold(crease_angle_deg),
                                     ids.items<uint32_t>());
-        return Py_None;
+        return Py_None;  // borrowed, only a mark of success
     });
     if (!done) return GK_FAIL(call);
 

@@ -9,7 +9,8 @@ namespace gk {
 bool check_positions(const ArrayView& pos, Py_ssize_t num_tris) {
     if (num_tris <= 0) return true;
     if (pos.is_none()) {
-        PyErr_Format(PyExc_ValueError, "pos is None but indices holds %zd triangles", num_tris);
+        PyErr_Format(PyExc_ValueError, "pos is None but indices holds %zd triangle%s", num_tris,
+                     num_tris == 1 ? "" : "s");
         return false;
     }
     return pos.require_columns(3, "pos");

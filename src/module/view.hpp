@@ -106,6 +106,7 @@ public:
     // a view kept for reuse (a default argument) cannot be written through
     // the object that Python code can see.
     void export_read_only();
+
     // The items of a 1-D view.
     template <class T>
     StridedItems<T> items() const {
