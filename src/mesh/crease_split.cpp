@@ -7,7 +7,6 @@
 // Grouping costs (incident triangles) x (groups) dot products per vertex.
 #include "mesh/crease_split.hpp"
 
-#include "core/constants.hpp"
 #include "mesh/vec3.hpp"
 
 #include <algorithm>
@@ -70,27 +69,31 @@ struct Group {
     std::size_t count;
 };
 
+// The length of a group's mean as the vector norm of the numpy build
+// computes it (through its BLAS dot product): float32 squares summed in
+// double, the sum rounded to float32, then the float32 square root.
+float mean_length(const Vec3f& v) noexcept {
+    const double squares = (static_cast<double>(v.x * v.x) + static_cast<double>(v.y * v.y)) +
+                           static_cast<double>(v.z * v.z);
+    return std::sqrt(static_cast<float>(squares));
+}
+
 // The mean of a group's unit normals, renormalised.  The division by the
 // count is done in double and rounded once to float32.
 Vec3f group_normal(const Group& g) noexcept {
     const double count = static_cast<double>(g.count);
     const Vec3f mean{static_cast<float>(g.sum.x / count), static_cast<float>(g.sum.y / count),
                      static_cast<float>(g.sum.z / count)};
-    const float l = length(mean);
+    const float l = mean_length(mean);
     if (static_cast<double>(l) > 1e-8) return {mean.x / l, mean.y / l, mean.z / l};
     return {0.0f, 0.0f, 1.0f};
 }
 
 }  // namespace
 
-float crease_cos_threshold(float angle_deg) noexcept {
-    float angle = angle_deg;
-    if (!(angle < 180.0f)) {
-        angle = 180.0f;
-    } else if (angle <= 0.0f) {
-        angle = 0.0f;
-    }
-    return static_cast<float>(std::cos(static_cast<double>(angle) * kDegToRad));
+float clamp_crease_angle(float angle_deg) noexcept {
+    if (!(angle_deg < 180.0f)) return 180.0f;
+    return angle_deg <= 0.0f ? 0.0f : angle_deg;
 }
 
 CreaseVertices split_creases(StridedRows<const float> pos, std::ptrdiff_t vertex_count,

@@ -11,9 +11,11 @@
 //
 // Precision: face normals are float32 ((p1 - p0) x (p2 - p0) divided by
 // max(|n|, 1e-8)); dot products are float32 sums taken left to right and
-// compared with the cosine rounded to float32; a group's mean is a float32
+// compared with the cosine of the clamped angle (a double) rounded to
+// float32; a group's mean is a float32
 // sum in list order divided by the count, and is renormalised when its
-// float32 length, as a double, exceeds 1e-8, else replaced by (0, 0, 1).
+// length (float32 squares summed in double, rounded to float32, float32
+// root), as a double, exceeds 1e-8, else replaced by (0, 0, 1).
 #pragma once
 
 #include "module/strided.hpp"
@@ -24,10 +26,9 @@
 
 namespace gk::mesh {
 
-// Cosine of the crease angle in degrees, clamped to 0 .. 180 (NaN and
-// values of 180 or more count as 180), computed in double and rounded to
-// float32 for the comparisons.
-float crease_cos_threshold(float angle_deg) noexcept;
+// The crease angle in degrees clamped to 0 .. 180: NaN and values of 180
+// or more give 180, values of 0 or less give 0.
+float clamp_crease_angle(float angle_deg) noexcept;
 
 // The output vertices, in numbering order.
 struct CreaseVertices {

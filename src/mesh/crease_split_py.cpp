@@ -6,11 +6,13 @@
 // crease_split.cpp.
 #include "mesh/mesh_py.hpp"
 
+#include "core/constants.hpp"
 #include "mesh/crease_split.hpp"
 #include "mesh/mesh_input_py.hpp"
 #include "module/args.hpp"
 #include "module/errors.hpp"
 #include "module/numpy_api.hpp"
+#include "module/numpy_math.hpp"
 
 #include <optional>
 
@@ -90,11 +92,15 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
     if (!new_result("zeros", {3 * num_tris}, "uint32", kIndex1D, corner_ids, ids)) {
         return GK_FAIL(call);
     }
+    // cos(deg2rad(angle)) as numpy evaluates it, rounded to float32 for the
+    // comparisons.
+    const double radians = static_cast<double>(mesh::clamp_crease_angle(crease_angle_deg)) * kDegToRad;
+    const auto cos_threshold = static_cast<float>(numpy_cos(radians));
     // The working arrays may fail to allocate: MemoryError, nothing kept.
     std::optional<mesh::CreaseVertices> split;
     PyObject* const done = guard_cpp([&]() -> PyObject* {
         split = mesh::split_creases(pos.rows<const float>(), vertex_count, tris.rows<const uint32_t>(),
-                                    num_tris, mesh::crease_cos_threshold(crease_angle_deg),
+                                    num_tris, cos_threshold,
                                     ids.items<uint32_t>());
         return Py_None;  // borrowed, only a mark of success
     });
