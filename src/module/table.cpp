@@ -10,6 +10,7 @@
 #include "ecef/ecef2geodetic_batch_py.hpp"
 #include "ecef/ecef2geodetic_py.hpp"
 #include "ecef/geodetic2ecef_py.hpp"
+#include "mesh/mesh_py.hpp"
 
 namespace gk {
 
@@ -23,6 +24,12 @@ const FunctionSpec kFunctions[] = {
      geodetic_to_web_mercator_fast_array},
     {"web_mercator_to_ecef_fast_array", {"arr"}, 1, 1, nullptr, kWebMercatorToEcefDoc,
      web_mercator_to_ecef_fast_array},
+    {"calculate_smooth_normals_cy", {"pos", "indices", "vertex_count"}, 3, 3, nullptr, nullptr,
+     calculate_smooth_normals_cy},
+    {"expand_flat_shaded_mesh_cy", {"pos", "indices"}, 2, 2, nullptr, kExpandFlatShadedDoc,
+     expand_flat_shaded_mesh_cy},
+    {"expand_crease_normals_mesh_cy", {"pos", "indices", "crease_angle_deg"}, 3, 2,
+     crease_angle_defaults, kExpandCreaseNormalsDoc, expand_crease_normals_mesh_cy},
     {"out_of_china_cpp", {"lon", "lat"}, 2, 2, nullptr, nullptr, out_of_china_cpp},
     {"web_mercator_to_geodetic_cpp", {"x", "y", "z"}, 3, 3, nullptr, nullptr,
      web_mercator_to_geodetic_cpp},

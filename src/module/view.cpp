@@ -333,15 +333,22 @@ void ArrayView::export_read_only() {
 // Result arrays
 // ============================================================================
 
-PyObject* new_array(const char* constructor, std::initializer_list<Py_ssize_t> shape,
-                    const char* dtype) {
+PyObject* numpy_call(const char* function, PyObject* arg, const char* dtype) {
     static Name np_name("np");
     PyRef np(lookup_global(np_name));
     if (!np) return nullptr;
-    PyRef make(PyObject_GetAttrString(np.get(), constructor));
-    if (!make) return nullptr;
+    PyRef callable(PyObject_GetAttrString(np.get(), function));
+    if (!callable) return nullptr;
     PyRef dtype_object(PyObject_GetAttrString(np.get(), dtype));
     if (!dtype_object) return nullptr;
+    PyRef args(PyTuple_Pack(1, arg));
+    PyRef kwargs(Py_BuildValue("{s:O}", "dtype", dtype_object.get()));
+    if (!args || !kwargs) return nullptr;
+    return PyObject_Call(callable.get(), args.get(), kwargs.get());
+}
+
+PyObject* new_array(const char* constructor, std::initializer_list<Py_ssize_t> shape,
+                    const char* dtype) {
     PyRef dims(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));
     if (!dims) return nullptr;
     Py_ssize_t d = 0;
@@ -350,10 +357,7 @@ PyObject* new_array(const char* constructor, std::initializer_list<Py_ssize_t> s
         if (!item) return nullptr;
         PyTuple_SET_ITEM(dims.get(), d++, item);
     }
-    PyRef args(PyTuple_Pack(1, dims.get()));
-    PyRef kwargs(Py_BuildValue("{s:O}", "dtype", dtype_object.get()));
-    if (!args || !kwargs) return nullptr;
-    return PyObject_Call(make.get(), args.get(), kwargs.get());
+    return numpy_call(constructor, dims.get(), dtype);
 }
 
 bool new_result(const char* constructor, std::initializer_list<Py_ssize_t> shape,

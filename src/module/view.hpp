@@ -61,6 +61,7 @@ inline constexpr ViewKind kConstFloat2D{"const float", 'f', 'R', 4, 2, false};
 inline constexpr ViewKind kFloat2D{"float", 'f', 'R', 4, 2, true};
 inline constexpr ViewKind kConstIndex1D{"const uint32_t", 'I', 'U', 4, 1, false};
 inline constexpr ViewKind kIndex1D{"uint32_t", 'I', 'U', 4, 1, true};
+inline constexpr ViewKind kConstIndex2D{"const uint32_t", 'I', 'U', 4, 2, false};
 
 // Rows of a 2-D slice as elements of type T.
 template <class T>
@@ -106,6 +107,12 @@ public:
     // the object that Python code can see.
     void export_read_only();
 
+    // The items of a 1-D view.
+    template <class T>
+    StridedItems<T> items() const {
+        return {slice_.data, slice_.strides[0]};
+    }
+
 private:
     void add_acquisition();
     void drop_acquisition();
@@ -117,6 +124,10 @@ private:
 // "float64").  New reference, or nullptr with numpy's exception set.
 PyObject* new_array(const char* constructor, std::initializer_list<Py_ssize_t> shape,
                     const char* dtype);
+
+// np.<function>(arg, dtype=np.<dtype>), e.g. ("ascontiguousarray", obj,
+// "float32").  New reference, or nullptr with numpy's exception set.
+PyObject* numpy_call(const char* function, PyObject* arg, const char* dtype);
 
 // A result array: new_array() taken as a writable view of `kind`.  As `np`
 // may have been rebound, the array is checked to have exactly `shape`

@@ -14,6 +14,9 @@ NAMES = {f.__name__: f for f in FUNCTIONS}
 
 SIGNATURES = {
     "geodetic2ecef_fast_array": "(arr)",
+    "calculate_smooth_normals_cy": "(pos, indices, vertex_count)",
+    "expand_flat_shaded_mesh_cy": "(pos, indices)",
+    "expand_crease_normals_mesh_cy": "(pos, indices, crease_angle_deg=60.0)",
     "out_of_china_cpp": "(lon, lat)",
     "web_mercator_to_geodetic_cpp": "(x, y, z)",
     "geodetic_to_web_mercator_cpp": "(lon, lat, alt)",

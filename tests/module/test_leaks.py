@@ -13,6 +13,8 @@ RO = ROWS.copy()
 RO.setflags(write=False)
 EYE3 = np.eye(3)
 HOMOGENEOUS = np.hstack([ROWS, np.ones((16, 1))])
+POS = ROWS.astype(np.float32)
+IDX = np.random.default_rng(2).integers(0, 16, 30).astype(np.uint32)
 
 CALLS = {
     "geodetic2ecef_cpp": lambda: geokern.geodetic2ecef_cpp(1.0, 2.0, 3.0),
@@ -32,6 +34,12 @@ CALLS = {
     "ecef2geodetic_list_cy": lambda: geokern.ecef2geodetic_list_cy([[1.0, 2.0, 3.0]], EYE3),
     "ecef2geodetic_list_cy error": lambda: geokern.ecef2geodetic_list_cy([1.0, 2.0, 3.0], EYE3),
     "web_mercator_to_ecef_fast_array": lambda: geokern.web_mercator_to_ecef_fast_array(ROWS),
+    "calculate_smooth_normals_cy": lambda: geokern.calculate_smooth_normals_cy(POS, IDX, 16),
+    "expand_flat_shaded_mesh_cy": lambda: geokern.expand_flat_shaded_mesh_cy(POS, IDX),
+    "expand_crease_normals_mesh_cy": lambda: geokern.expand_crease_normals_mesh_cy(ROWS, IDX),
+    "expand_crease_normals_mesh_cy empty": lambda: geokern.expand_crease_normals_mesh_cy(POS, IDX[:2]),
+    "mesh index": lambda: geokern.expand_crease_normals_mesh_cy(POS[:4], IDX),
+    "mesh positions": lambda: geokern.calculate_smooth_normals_cy(None, IDX, 16),
     "arity": lambda: geokern.geodetic2ecef_cpp(1.0),
     "keyword": lambda: geokern.out_of_china_cpp(1.0, 2.0, x=3),
     "conversion": lambda: geokern.geodetic_to_web_mercator_cpp(1.0, "2", 3.0),
@@ -50,7 +58,7 @@ def run(call, n):
     for _ in range(n):
         try:
             call()
-        except (TypeError, ValueError, ZeroDivisionError):
+        except (TypeError, ValueError, IndexError, ZeroDivisionError):
             pass
 
 
