@@ -1,6 +1,8 @@
 // geokern module layer: the native functions published in __pyx_capi__.
 #include "module/capi.hpp"
 
+#include "china/bd09_py.hpp"
+#include "china/gcj02_py.hpp"
 #include "ecef/geodetic2ecef_py.hpp"
 
 namespace gk {
@@ -13,10 +15,17 @@ struct CapiEntry {
     void* function;
 };
 
+constexpr const char* kTwoDoubles = "PyObject *(double const , double const )";
 constexpr const char* kThreeDoubles = "PyObject *(double const , double const , double const )";
 
 // In publication order.
 const CapiEntry kCapi[] = {
+    {"bd09_to_gcj02", kTwoDoubles, reinterpret_cast<void*>(bd09_to_gcj02)},
+    {"bd09_to_wgs84", kTwoDoubles, reinterpret_cast<void*>(bd09_to_wgs84)},
+    {"gcj02_to_bd09", kTwoDoubles, reinterpret_cast<void*>(gcj02_to_bd09)},
+    {"gcj02_to_wgs84", kTwoDoubles, reinterpret_cast<void*>(gcj02_to_wgs84)},
+    {"wgs84_to_bd09", kTwoDoubles, reinterpret_cast<void*>(wgs84_to_bd09)},
+    {"wgs84_to_gcj02", kTwoDoubles, reinterpret_cast<void*>(wgs84_to_gcj02)},
     {"geodetic2ecef_custom_ellipsoid_cython", kThreeDoubles,
      reinterpret_cast<void*>(geodetic2ecef_custom_ellipsoid_cython)},
 };

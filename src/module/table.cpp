@@ -5,6 +5,8 @@
 // and the native body.  Adding a function means adding its row here.
 #include "module/table.hpp"
 
+#include "china/bd09_py.hpp"
+#include "china/gcj02_py.hpp"
 #include "core/core_py.hpp"
 #include "ecef/geodetic2ecef_py.hpp"
 
@@ -20,6 +22,12 @@ const FunctionSpec kFunctions[] = {
     {"geodetic_to_web_mercator_cpp", {"lon", "lat", "alt"}, 3, 3, nullptr, nullptr,
      geodetic_to_web_mercator_cpp},
     {"geodetic2ecef_cpp", {"lon", "lat", "alt"}, 3, 3, nullptr, nullptr, geodetic2ecef_cpp},
+    {"wgs84_to_gcj02_cy", {"lon", "lat"}, 2, 2, nullptr, nullptr, wgs84_to_gcj02_cy},
+    {"wgs84_to_bd09_cy", {"lon", "lat"}, 2, 2, nullptr, nullptr, wgs84_to_bd09_cy},
+    {"gcj02_to_wgs84_cy", {"lon", "lat"}, 2, 2, nullptr, nullptr, gcj02_to_wgs84_cy},
+    {"gcj02_to_bd09_cy", {"lon", "lat"}, 2, 2, nullptr, nullptr, gcj02_to_bd09_cy},
+    {"bd09_to_wgs84_cy", {"lon", "lat"}, 2, 2, nullptr, nullptr, bd09_to_wgs84_cy},
+    {"bd09_to_gcj02_cy", {"lon", "lat"}, 2, 2, nullptr, nullptr, bd09_to_gcj02_cy},
 };
 
 const char* const kPublicNames[] = {
