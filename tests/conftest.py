@@ -1,3 +1,4 @@
+import ctypes
 import os
 import subprocess
 import sys
@@ -20,3 +21,20 @@ def run_python(code, env_update=None, check=True):
 @pytest.fixture
 def python():
     return run_python
+
+
+def capsule_function(name, restype, *argtypes):
+    """The signature text and a ctypes function for the __pyx_capi__ entry `name`."""
+    import geokern
+    capsule = geokern.__pyx_capi__[name]
+    get_name = ctypes.pythonapi.PyCapsule_GetName
+    get_name.restype, get_name.argtypes = ctypes.c_char_p, [ctypes.py_object]
+    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
+    get_pointer.restype, get_pointer.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
+    signature = get_name(capsule)
+    return signature.decode(), ctypes.PYFUNCTYPE(restype, *argtypes)(get_pointer(capsule, signature))
+
+
+@pytest.fixture
+def capsule():
+    return capsule_function

@@ -12,6 +12,16 @@ ROWS = np.random.default_rng(1).uniform(-80, 80, (16, 3))
 RO = ROWS.copy()
 RO.setflags(write=False)
 
+def rebound_test(conversion, verdict=False):
+    """Runs `conversion` at Beijing with out_of_china_cpp rebound to a Python callable."""
+    ours = geokern.out_of_china_cpp
+    geokern.out_of_china_cpp = lambda lon, lat: float(verdict)
+    try:
+        return conversion(116.4, 39.9)
+    finally:
+        geokern.out_of_china_cpp = ours
+
+
 CALLS = {
     "geodetic2ecef_cpp": lambda: geokern.geodetic2ecef_cpp(1.0, 2.0, 3.0),
     "geodetic2ecef_cpp kw": lambda: geokern.geodetic2ecef_cpp(1.0, lat=2.0, alt=3),
@@ -21,6 +31,15 @@ CALLS = {
     "geodetic2ecef_fast_array": lambda: geokern.geodetic2ecef_fast_array(ROWS),
     "geodetic2ecef_fast_array ro": lambda: geokern.geodetic2ecef_fast_array(RO),
     "geodetic2ecef_fast_array None": lambda: geokern.geodetic2ecef_fast_array(None),
+    "wgs84_to_gcj02_cy": lambda: geokern.wgs84_to_gcj02_cy(116.4, 39.9),
+    "wgs84_to_gcj02_cy outside": lambda: geokern.wgs84_to_gcj02_cy(1.0, 2.0),
+    "gcj02_to_wgs84_cy": lambda: geokern.gcj02_to_wgs84_cy(116.4, 39.9),
+    "wgs84_to_bd09_cy": lambda: geokern.wgs84_to_bd09_cy(116.4, lat=39.9),
+    "bd09_to_wgs84_cy": lambda: geokern.bd09_to_wgs84_cy(116.4, 39.9),
+    "gcj02_to_bd09_cy": lambda: geokern.gcj02_to_bd09_cy(116.4, 39.9),
+    "bd09_to_gcj02_cy": lambda: geokern.bd09_to_gcj02_cy(116.4, 39.9),
+    "wgs84_to_gcj02_cy rebound test": lambda: rebound_test(geokern.wgs84_to_gcj02_cy),
+    "wgs84_to_bd09_cy failing test": lambda: rebound_test(geokern.wgs84_to_bd09_cy, "x"),
     "arity": lambda: geokern.geodetic2ecef_cpp(1.0),
     "keyword": lambda: geokern.out_of_china_cpp(1.0, 2.0, x=3),
     "conversion": lambda: geokern.geodetic_to_web_mercator_cpp(1.0, "2", 3.0),

@@ -19,19 +19,9 @@ def test_only_the_init_and_core_functions_are_exported():
     assert {line.split()[-1] for line in out.splitlines() if line.strip()} == EXPORTED
 
 
-def capsule_function(name, restype, *argtypes):
-    capsule = geokern.__pyx_capi__[name]
-    get_name = ctypes.pythonapi.PyCapsule_GetName
-    get_name.restype, get_name.argtypes = ctypes.c_char_p, [ctypes.py_object]
-    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
-    get_pointer.restype, get_pointer.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
-    signature = get_name(capsule)
-    return signature.decode(), ctypes.PYFUNCTYPE(restype, *argtypes)(get_pointer(capsule, signature))
-
-
-def test_custom_ellipsoid_capsule_returns_none():
-    signature, f = capsule_function("geodetic2ecef_custom_ellipsoid_cython", ctypes.py_object,
-                                    ctypes.c_double, ctypes.c_double, ctypes.c_double)
+def test_custom_ellipsoid_capsule_returns_none(capsule):
+    signature, f = capsule("geodetic2ecef_custom_ellipsoid_cython", ctypes.py_object,
+                           ctypes.c_double, ctypes.c_double, ctypes.c_double)
     assert signature == "PyObject *(double const , double const , double const )"
     assert f(1.0, 2.0, 3.0) is None
     assert f(float("nan"), 0.0, -1.0) is None
