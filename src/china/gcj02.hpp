@@ -17,14 +17,6 @@
 
 namespace gk::china {
 
-// Raw offsets at x = lon - 105, y = lat - 35 (degrees).  Both share their
-// first sine group, so they are evaluated together.
-struct RawOffset {
-    double lon;
-    double lat;
-};
-RawOffset gcj02_raw_offset(double x, double y) noexcept;
-
 // The GCJ-02 position of the WGS-84 position (lon, lat), in degrees, into
 // `out`.  Returns false, leaving `out` unchanged, when one of the two
 // scaling divisors is exactly zero; no position that passes the China box
