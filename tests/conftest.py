@@ -1,4 +1,3 @@
-import ctypes
 import os
 import subprocess
 import sys
@@ -24,7 +23,9 @@ def python():
 
 
 def capsule_function(name, restype, *argtypes):
-    """The signature text and a ctypes function for the __pyx_capi__ entry `name`."""
+    """(signature text, callable) of a function published in __pyx_capi__."""
+    import ctypes
+
     import geokern
     capsule = geokern.__pyx_capi__[name]
     get_name = ctypes.pythonapi.PyCapsule_GetName

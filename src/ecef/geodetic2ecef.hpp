@@ -16,6 +16,24 @@
 
 namespace gk::ecef {
 
+// Scalar-path conversion: lambda, phi already in radians, separate sine and
+// cosine evaluations.  False when the root D is zero or NaN (a NaN or
+// infinite latitude): the caller raises ZeroDivisionError.
+inline bool geodetic_to_ecef_scalar(double lambda, double phi, double h, double* xyz) noexcept {
+    const double sin_lambda = std::sin(lambda);
+    const double cos_lambda = std::cos(lambda);
+    const double sin_phi = std::sin(phi);
+    const double cos_phi = std::cos(phi);
+    const double d = std::hypot(kWgs84A * cos_phi, kWgs84B * sin_phi);
+    if (d == 0.0 || std::isnan(d)) return false;
+    const double n = kWgs84A2 / d;
+    const double t = (n + h) * cos_phi;
+    xyz[0] = t * cos_lambda;
+    xyz[1] = t * sin_lambda;
+    xyz[2] = std::fma(n, kWgs84B2OverA2, h) * sin_phi;
+    return true;
+}
+
 // Batch-path conversion of one row: lon, lat in degrees, h in metres, to
 // x, y, z in metres; one combined sine-cosine evaluation per angle.  A
 // non-finite latitude yields NaN coordinates (no error).

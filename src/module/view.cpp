@@ -318,11 +318,15 @@ bool ArrayView::acquire(PyObject* obj, const ViewKind& kind, ArrayView& out) {
     return true;
 }
 
-bool ArrayView::require_columns(Py_ssize_t columns, const char* arg_name) const {
-    if (is_none() || slice_.shape[1] >= columns) return true;
-    PyErr_Format(PyExc_ValueError, "%s must have at least %zd columns, got %zd", arg_name, columns,
-                 slice_.shape[1]);
+bool require_columns(const ArrayViewSlice& slice, Py_ssize_t columns, const char* what) {
+    if (slice.memview == Py_None || slice.shape[1] >= columns) return true;
+    PyErr_Format(PyExc_ValueError, "%s must have at least %zd columns, got %zd", what, columns,
+                 slice.shape[1]);
     return false;
+}
+
+void ArrayView::export_read_only() {
+    if (!is_none()) as_view(slice_.memview)->readonly = true;
 }
 
 // ============================================================================

@@ -11,6 +11,9 @@ import geokern
 ROWS = np.random.default_rng(1).uniform(-80, 80, (16, 3))
 RO = ROWS.copy()
 RO.setflags(write=False)
+EYE3 = np.eye(3)
+HOMOGENEOUS = np.hstack([ROWS, np.ones((16, 1))])
+
 
 def rebound_test(conversion, verdict=False):
     """Runs `conversion` at Beijing with out_of_china_cpp rebound to a Python callable."""
@@ -31,6 +34,15 @@ CALLS = {
     "geodetic2ecef_fast_array": lambda: geokern.geodetic2ecef_fast_array(ROWS),
     "geodetic2ecef_fast_array ro": lambda: geokern.geodetic2ecef_fast_array(RO),
     "geodetic2ecef_fast_array None": lambda: geokern.geodetic2ecef_fast_array(None),
+    "geodetic2ecef_cy": lambda: geokern.geodetic2ecef_cy(1.0, 2.0, 3.0),
+    "geodetic2ecef_np_cy": lambda: geokern.geodetic2ecef_np_cy(ROWS),
+    "geodetic2ecef_cy nan": lambda: geokern.geodetic2ecef_cy(1.0, float("nan"), 3.0),
+    "ecef2geodetic_cy": lambda: geokern.ecef2geodetic_cy(6378137.0, 2.0, 3.0),
+    "ecef2geodetic_nparray_cy default": lambda: geokern.ecef2geodetic_nparray_cy(HOMOGENEOUS),
+    "ecef2geodetic_np_cy z": lambda: geokern.ecef2geodetic_np_cy(ROWS, EYE3, True),
+    "ecef2geodetic_list_cy": lambda: geokern.ecef2geodetic_list_cy([[1.0, 2.0, 3.0]], EYE3),
+    "ecef2geodetic_list_cy error": lambda: geokern.ecef2geodetic_list_cy([1.0, 2.0, 3.0], EYE3),
+    "web_mercator_to_ecef_fast_array": lambda: geokern.web_mercator_to_ecef_fast_array(ROWS),
     "wgs84_to_gcj02_cy": lambda: geokern.wgs84_to_gcj02_cy(116.4, 39.9),
     "wgs84_to_gcj02_cy outside": lambda: geokern.wgs84_to_gcj02_cy(1.0, 2.0),
     "gcj02_to_wgs84_cy": lambda: geokern.gcj02_to_wgs84_cy(116.4, 39.9),
@@ -58,7 +70,7 @@ def run(call, n):
     for _ in range(n):
         try:
             call()
-        except (TypeError, ValueError):
+        except (TypeError, ValueError, ZeroDivisionError):
             pass
 
 

@@ -21,7 +21,7 @@ def test_only_the_init_and_core_functions_are_exported():
 
 def test_custom_ellipsoid_capsule_returns_none(capsule):
     signature, f = capsule("geodetic2ecef_custom_ellipsoid_cython", ctypes.py_object,
-                           ctypes.c_double, ctypes.c_double, ctypes.c_double)
+                      ctypes.c_double, ctypes.c_double, ctypes.c_double)
     assert signature == "PyObject *(double const , double const , double const )"
     assert f(1.0, 2.0, 3.0) is None
     assert f(float("nan"), 0.0, -1.0) is None
