@@ -90,3 +90,13 @@ def test_outside_positions_come_back_unchanged(lon, lat):
         assert type(out) is list
         np.testing.assert_array_equal(out, [lon, lat])
         assert [math.copysign(1, v) for v in out] == [math.copysign(1, lon), math.copysign(1, lat)]
+
+
+# regression: a latitude cosine derived by angle sums came out as exactly 0 at -270
+# and lost its relative accuracy at the poles.
+@pytest.mark.parametrize("lon, lat", [(100.0, 90.0), (100.0, -90.0), (100.0, -270.0),
+                                      (100.0, 89.99999999), (-180.0, 0.0), (180.0, 60.0)])
+def test_shift_anywhere_when_the_box_test_is_replaced(monkeypatch, lon, lat):
+    monkeypatch.setattr(geokern, "out_of_china_cpp", lambda lon, lat: False)
+    np.testing.assert_allclose(geokern.wgs84_to_gcj02_cy(lon, lat), ref_shift(lon, lat),
+                               rtol=1e-13)
