@@ -210,4 +210,9 @@ PyObject* make_function(const FunctionSpec& spec) {
     return reinterpret_cast<PyObject*>(f);
 }
 
+bool runs_body(PyObject* object, Body body) {
+    // The type can neither be instantiated from Python nor subclassed.
+    return Py_IS_TYPE(object, function_type) && as_function(object)->spec->body == body;
+}
+
 }  // namespace gk

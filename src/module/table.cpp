@@ -5,6 +5,8 @@
 // and the native body.  Adding a function means adding its row here.
 #include "module/table.hpp"
 
+#include "china/bd09_py.hpp"
+#include "china/gcj02_py.hpp"
 #include "core/core_py.hpp"
 #include "core/web_mercator_batch_py.hpp"
 #include "ecef/ecef2geodetic_batch_py.hpp"
@@ -46,6 +48,12 @@ const FunctionSpec kFunctions[] = {
      ecef2geodetic_np_cy_defaults, nullptr, ecef2geodetic_np_cy},
     {"ecef2geodetic_list_cy", {"pos_array", "transform"}, 2, 2, nullptr, nullptr,
      ecef2geodetic_list_cy},
+    {"wgs84_to_gcj02_cy", {"lon", "lat"}, 2, 2, nullptr, nullptr, wgs84_to_gcj02_cy},
+    {"wgs84_to_bd09_cy", {"lon", "lat"}, 2, 2, nullptr, nullptr, wgs84_to_bd09_cy},
+    {"gcj02_to_wgs84_cy", {"lon", "lat"}, 2, 2, nullptr, nullptr, gcj02_to_wgs84_cy},
+    {"gcj02_to_bd09_cy", {"lon", "lat"}, 2, 2, nullptr, nullptr, gcj02_to_bd09_cy},
+    {"bd09_to_wgs84_cy", {"lon", "lat"}, 2, 2, nullptr, nullptr, bd09_to_wgs84_cy},
+    {"bd09_to_gcj02_cy", {"lon", "lat"}, 2, 2, nullptr, nullptr, bd09_to_gcj02_cy},
 };
 
 const char* const kPublicNames[] = {

@@ -29,6 +29,12 @@ SIGNATURES = {
     "geodetic2ecef_np_cy": "(arr)",
     "ecef2geodetic_cy": "(x, y, z)",
     "ecef2geodetic_list_cy": "(pos_array, transform)",
+    "wgs84_to_gcj02_cy": "(lon, lat)",
+    "wgs84_to_bd09_cy": "(lon, lat)",
+    "gcj02_to_wgs84_cy": "(lon, lat)",
+    "gcj02_to_bd09_cy": "(lon, lat)",
+    "bd09_to_wgs84_cy": "(lon, lat)",
+    "bd09_to_gcj02_cy": "(lon, lat)",
 }
 
 
@@ -72,7 +78,9 @@ def test_copies_are_the_function(function):
                                   "geodetic_to_web_mercator_cpp", "geodetic2ecef_cpp",
                                   "geodetic2ecef_fast_array", "geodetic2ecef_cy",
                                   "geodetic2ecef_cy_np", "geodetic2ecef_np_cy", "ecef2geodetic_cy",
-                                  "ecef2geodetic_list_cy"])
+                                  "ecef2geodetic_list_cy", "wgs84_to_gcj02_cy", "wgs84_to_bd09_cy",
+                                  "gcj02_to_wgs84_cy", "gcj02_to_bd09_cy", "bd09_to_wgs84_cy",
+                                  "bd09_to_gcj02_cy"])
 def test_no_docstring_or_defaults(name):
     f = getattr(geokern, name)
     assert f.__doc__ is None

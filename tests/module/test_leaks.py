@@ -16,6 +16,17 @@ HOMOGENEOUS = np.hstack([ROWS, np.ones((16, 1))])
 POS = ROWS.astype(np.float32)
 IDX = np.random.default_rng(2).integers(0, 16, 30).astype(np.uint32)
 
+
+def rebound_test(conversion, verdict=False):
+    """Runs `conversion` at Beijing with out_of_china_cpp rebound to a Python callable."""
+    ours = geokern.out_of_china_cpp
+    geokern.out_of_china_cpp = lambda lon, lat: float(verdict)
+    try:
+        return conversion(116.4, 39.9)
+    finally:
+        geokern.out_of_china_cpp = ours
+
+
 CALLS = {
     "geodetic2ecef_cpp": lambda: geokern.geodetic2ecef_cpp(1.0, 2.0, 3.0),
     "geodetic2ecef_cpp kw": lambda: geokern.geodetic2ecef_cpp(1.0, lat=2.0, alt=3),
@@ -40,6 +51,15 @@ CALLS = {
     "expand_crease_normals_mesh_cy empty": lambda: geokern.expand_crease_normals_mesh_cy(POS, IDX[:2]),
     "mesh index": lambda: geokern.expand_crease_normals_mesh_cy(POS[:4], IDX),
     "mesh positions": lambda: geokern.calculate_smooth_normals_cy(None, IDX, 16),
+    "wgs84_to_gcj02_cy": lambda: geokern.wgs84_to_gcj02_cy(116.4, 39.9),
+    "wgs84_to_gcj02_cy outside": lambda: geokern.wgs84_to_gcj02_cy(1.0, 2.0),
+    "gcj02_to_wgs84_cy": lambda: geokern.gcj02_to_wgs84_cy(116.4, 39.9),
+    "wgs84_to_bd09_cy": lambda: geokern.wgs84_to_bd09_cy(116.4, lat=39.9),
+    "bd09_to_wgs84_cy": lambda: geokern.bd09_to_wgs84_cy(116.4, 39.9),
+    "gcj02_to_bd09_cy": lambda: geokern.gcj02_to_bd09_cy(116.4, 39.9),
+    "bd09_to_gcj02_cy": lambda: geokern.bd09_to_gcj02_cy(116.4, 39.9),
+    "wgs84_to_gcj02_cy rebound test": lambda: rebound_test(geokern.wgs84_to_gcj02_cy),
+    "wgs84_to_bd09_cy failing test": lambda: rebound_test(geokern.wgs84_to_bd09_cy, "x"),
     "arity": lambda: geokern.geodetic2ecef_cpp(1.0),
     "keyword": lambda: geokern.out_of_china_cpp(1.0, 2.0, x=3),
     "conversion": lambda: geokern.geodetic_to_web_mercator_cpp(1.0, "2", 3.0),
