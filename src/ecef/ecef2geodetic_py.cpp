@@ -96,12 +96,4 @@ PyObject* ecef2geodetic_cython(const double x, const double y, const double z) {
     return list.release();
 }
 
-PyObject* ecef2geodetic_cy(Call& call) {
-    double a[3];
-    if (!call.doubles(a, 3)) return GK_FAIL(call);
-    PyObject* result = ecef2geodetic_cython(a[0], a[1], a[2]);
-    if (!result) return GK_FAIL(call);
-    return result;
-}
-
 }  // namespace gk

@@ -11,7 +11,6 @@
 
 namespace gk {
 
-PyObject* ecef2geodetic_cy(Call& call);
 
 // Native export.  New reference, or nullptr with an exception set.
 PyObject* ecef2geodetic_cython(const double x, const double y, const double z);

@@ -56,14 +56,6 @@ PyObject* geodetic2ecef_cython_np_mv(ArrayViewSlice arr) {
     return result.release();
 }
 
-PyObject* geodetic2ecef_cy(Call& call) {
-    double a[3];
-    if (!call.doubles(a, 3)) return GK_FAIL(call);
-    PyObject* result = geodetic2ecef_cython(a[0], a[1], a[2]);
-    if (!result) return GK_FAIL(call);
-    return result;
-}
-
 PyObject* geodetic2ecef_np_cy(Call& call) {
     ArrayView in;
     if (!ArrayView::acquire(call[0], kConstDouble2D, in)) return GK_FAIL(call);

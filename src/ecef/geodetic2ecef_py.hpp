@@ -16,7 +16,6 @@
 
 namespace gk {
 
-PyObject* geodetic2ecef_cy(Call& call);
 PyObject* geodetic2ecef_np_cy(Call& call);  // also serves geodetic2ecef_cy_np
 PyObject* geodetic2ecef_fast_array(Call& call);
 

@@ -13,6 +13,7 @@
 #include "ecef/ecef2geodetic_py.hpp"
 #include "ecef/geodetic2ecef_py.hpp"
 #include "mesh/mesh_py.hpp"
+#include "module/scalar_body.hpp"
 
 namespace gk {
 
@@ -38,10 +39,12 @@ const FunctionSpec kFunctions[] = {
     {"geodetic_to_web_mercator_cpp", {"lon", "lat", "alt"}, 3, 3, nullptr, nullptr,
      geodetic_to_web_mercator_cpp},
     {"geodetic2ecef_cpp", {"lon", "lat", "alt"}, 3, 3, nullptr, nullptr, geodetic2ecef_cpp},
-    {"geodetic2ecef_cy", {"lon", "lat", "alt"}, 3, 3, nullptr, nullptr, geodetic2ecef_cy},
+    {"geodetic2ecef_cy", {"lon", "lat", "alt"}, 3, 3, nullptr, nullptr,
+     scalar_body<geodetic2ecef_cython>},
     {"geodetic2ecef_cy_np", {"arr"}, 1, 1, nullptr, nullptr, geodetic2ecef_np_cy},
     {"geodetic2ecef_np_cy", {"arr"}, 1, 1, nullptr, nullptr, geodetic2ecef_np_cy},
-    {"ecef2geodetic_cy", {"x", "y", "z"}, 3, 3, nullptr, nullptr, ecef2geodetic_cy},
+    {"ecef2geodetic_cy", {"x", "y", "z"}, 3, 3, nullptr, nullptr,
+     scalar_body<ecef2geodetic_cython>},
     {"ecef2geodetic_nparray_cy", {"pos_array", "transform", "return_z"}, 3, 1,
      ecef2geodetic_nparray_cy_defaults, nullptr, ecef2geodetic_nparray_cy},
     {"ecef2geodetic_np_cy", {"pos_array", "transform", "return_z"}, 3, 1,
