@@ -1,5 +1,5 @@
-// geokern core: row kernels of the Web Mercator batch conversions, four
-// rows at a time (simd.hpp).
+// geokern core: row kernels of the Web Mercator batch conversions, a group
+// of simd::kLanes rows at a time (simd.hpp).
 //
 // Spherical Web Mercator on the WGS-84 semi-major axis a:
 //   x = a * lambda,  y = a * ln(tan(phi / 2 + pi / 4))

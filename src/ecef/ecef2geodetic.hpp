@@ -43,8 +43,8 @@ inline bool inside_ellipsoid(double p2, double z2) noexcept {
     return std::fma(p2, kInvA2, z2 * kInvB2) < 1.0;
 }
 
-// Eight rows of the batch: longitude and latitude in degrees, and with
-// `Heights` the height (out[2]).
+// One group of simd::kLanes rows of the batch: longitude and latitude in
+// degrees, and with `Heights` the height (out[2]).
 template <bool Heights>
 inline void ecef_to_geodetic_rows(simd::Vd x, simd::Vd y, simd::Vd z,
                                   simd::Vd (&out)[Heights ? 3 : 2]) {

@@ -35,9 +35,10 @@ inline bool geodetic_to_ecef_scalar(double lambda, double phi, double h, double*
     return true;
 }
 
-// Batch-path conversion of eight rows: lon, lat in degrees, h in metres, to
-// x, y, z in metres; one combined sine-cosine evaluation per angle.  A
-// non-finite latitude yields NaN coordinates (no error).
+// Batch-path conversion of a group of simd::kLanes rows: lon, lat in
+// degrees, h in metres, to x, y, z in metres; one combined sine-cosine
+// evaluation per angle.  A non-finite latitude yields NaN coordinates (no
+// error).
 inline void geodetic_to_ecef_rows(simd::Vd lon, simd::Vd lat, simd::Vd h, simd::Vd (&xyz)[3]) {
     using simd::Vd;
     using simd::splat;

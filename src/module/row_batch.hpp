@@ -3,8 +3,8 @@
 // Takes argument 0 (`arr`) as a read-only float64 view (None counts as zero
 // rows; fewer than 3 columns are rejected before anything is made), makes
 // the result with np.empty((N, 3), dtype=np.float64) and fills it with
-// `kernel(in0, in1, in2, out)` eight rows at a time, in parallel with the
-// interpreter lock released.  `kernel` must be pure arithmetic.
+// `kernel(in0, in1, in2, out)` simd::kLanes rows at a time, in parallel with
+// the interpreter lock released.  `kernel` must be pure arithmetic.
 #pragma once
 
 #include "core/simd.hpp"

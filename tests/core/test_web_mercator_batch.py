@@ -111,3 +111,4 @@ def test_array_frame(batch):
     with pytest.raises(TypeError, match=re.escape(
             f"{batch.__name__}() takes exactly 1 positional argument (2 given)")):
         batch(data, data)
+

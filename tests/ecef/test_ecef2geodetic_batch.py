@@ -215,3 +215,17 @@ def test_arity_messages():
     with pytest.raises(TypeError, match=re.escape(
             "ecef2geodetic_list_cy() takes exactly 2 positional arguments (1 given)")):
         geokern.ecef2geodetic_list_cy([])
+
+
+def test_extreme_magnitudes_keep_their_hypotenuse():
+    # Rows far outside the plain range of the vector hypot take the general
+    # routine lane by lane, next to ordinary rows.
+    xyz = np.array([[6378137.0, 0.0, 0.0], [1e200, 1e200, 0.0], [1e-200, 1e-200, 0.0],
+                    [1e300, 0.0, 0.0], [3e5, 4e5, 0.0]] * 4)
+    out = geokern.ecef2geodetic_nparray_cy(xyz, np.eye(3), True)
+    assert out[0].tolist() == [0.0, 0.0, 0.0]
+    assert out[1, 0] == 45.0 and out[2, 0] == 45.0 and out[3, 0] == 0.0
+    assert np.array_equal(out[:5], out[5:10], equal_nan=True)
+    for k in range(5):
+        assert np.array_equal(geokern.ecef2geodetic_nparray_cy(xyz[k:k + 1], np.eye(3), True),
+                              out[k:k + 1], equal_nan=True)
