@@ -2,6 +2,8 @@
 #include "module/capi.hpp"
 
 #include "ecef/geodetic2ecef_py.hpp"
+#include "obb/obb_py.hpp"
+#include "obb/obj_file_py.hpp"
 
 namespace gk {
 
@@ -13,10 +15,16 @@ struct CapiEntry {
     void* function;
 };
 
+constexpr const char* kOneObject = "PyObject *(PyObject *)";
+constexpr const char* kOneSlice = "PyObject *(__Pyx_memviewslice)";
 constexpr const char* kThreeDoubles = "PyObject *(double const , double const , double const )";
 
 // In publication order.
 const CapiEntry kCapi[] = {
+    {"generate_obb_2d_from_obj_file_cython", kOneObject,
+     reinterpret_cast<void*>(generate_obb_2d_from_obj_file_cython)},
+    {"generate_obb_2d_from_points_cython", kOneSlice,
+     reinterpret_cast<void*>(generate_obb_2d_from_points_cython)},
     {"geodetic2ecef_custom_ellipsoid_cython", kThreeDoubles,
      reinterpret_cast<void*>(geodetic2ecef_custom_ellipsoid_cython)},
 };

@@ -7,6 +7,8 @@
 
 #include "core/core_py.hpp"
 #include "ecef/geodetic2ecef_py.hpp"
+#include "obb/obb_py.hpp"
+#include "obb/obj_file_py.hpp"
 
 namespace gk {
 
@@ -20,6 +22,10 @@ const FunctionSpec kFunctions[] = {
     {"geodetic_to_web_mercator_cpp", {"lon", "lat", "alt"}, 3, 3, nullptr, nullptr,
      geodetic_to_web_mercator_cpp},
     {"geodetic2ecef_cpp", {"lon", "lat", "alt"}, 3, 3, nullptr, nullptr, geodetic2ecef_cpp},
+    {"generate_obb_2d_from_points", {"pos_array"}, 1, 1, nullptr, nullptr,
+     generate_obb_2d_from_points},
+    {"generate_obb_2d_from_obj_file", {"obj_file"}, 1, 1, nullptr, nullptr,
+     generate_obb_2d_from_obj_file},
 };
 
 const char* const kPublicNames[] = {

@@ -23,6 +23,12 @@ struct ViewObject {
     int acquisitions;        // slices holding this view; atomic access only
     const ViewKind* kind;    // what the buffer was accepted as
     bool readonly;
+    // A view made from a slice (slice_object) describes memory that `owner`
+    // keeps alive; its buffer then holds no acquisition of its own and its
+    // shape, strides and format live here.
+    PyObject* owner;
+    Py_ssize_t dims[2 * kMaxDims];
+    char format[2];
 };
 
 PyTypeObject* view_type = nullptr;
@@ -32,6 +38,7 @@ ViewObject* as_view(PyObject* self) { return reinterpret_cast<ViewObject*>(self)
 void view_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     PyBuffer_Release(&as_view(self)->buffer);
+    Py_XDECREF(as_view(self)->owner);
     type->tp_free(self);
     Py_DECREF(type);
 }
@@ -61,7 +68,7 @@ int view_getbuffer(PyObject* self, Py_buffer* out, int flags) {
 }
 
 PyObject* view_repr(PyObject* self) {
-    PyObject* base = as_view(self)->buffer.obj;
+    PyObject* base = as_view(self)->owner ? as_view(self)->owner : as_view(self)->buffer.obj;
     return PyUnicode_FromFormat("<geokern view of %s of '%s'>", as_view(self)->kind->type_name,
                                 base ? Py_TYPE(base)->tp_name : "nothing");
 }
@@ -302,6 +309,7 @@ bool ArrayView::acquire(PyObject* obj, const ViewKind& kind, ArrayView& out) {
     v->buffer = Py_buffer{};
     v->acquisitions = 0;
     v->kind = &kind;
+    v->owner = nullptr;
     const int flags = kind.writable ? PyBUF_RECORDS : PyBUF_RECORDS_RO;
     if (PyObject_GetBuffer(obj, &v->buffer, flags) < 0) {
         v->buffer.obj = nullptr;
@@ -323,6 +331,34 @@ bool ArrayView::require_columns(Py_ssize_t columns, const char* arg_name) const 
     PyErr_Format(PyExc_ValueError, "%s must have at least %zd columns, got %zd", arg_name, columns,
                  slice_.shape[1]);
     return false;
+}
+
+PyObject* slice_object(const ArrayViewSlice& slice, const ViewKind& kind) {
+    if (slice.memview == Py_None) return Py_NewRef(Py_None);
+    ViewObject* v = PyObject_New(ViewObject, view_type);
+    if (!v) return nullptr;
+    v->buffer = Py_buffer{};
+    v->acquisitions = 0;
+    v->kind = &kind;
+    v->readonly = true;
+    v->owner = Py_NewRef(slice.memview);
+    v->format[0] = kind.format;
+    v->format[1] = 0;
+    Py_buffer& b = v->buffer;
+    b.buf = slice.data;
+    b.itemsize = kind.itemsize;
+    b.ndim = kind.ndim;
+    b.readonly = 1;
+    b.format = v->format;
+    b.shape = v->dims;
+    b.strides = v->dims + kMaxDims;
+    b.len = kind.itemsize;
+    for (int d = 0; d < kind.ndim; ++d) {
+        b.shape[d] = slice.shape[d];
+        b.strides[d] = slice.strides[d];
+        b.len *= slice.shape[d];
+    }
+    return reinterpret_cast<PyObject*>(v);
 }
 
 // ============================================================================
