@@ -21,6 +21,8 @@
 #include "obb/obb_py.hpp"
 #include "obb/obj_reader.hpp"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <utility>
 #include <string_view>
@@ -83,6 +85,17 @@ public:
         }
         consumed = final ? bytes.size() : static_cast<size_t>(decoded);
         return true;
+    }
+
+    ssize_t read_some(int fd, char* into, size_t size) override {
+        ssize_t got;
+        int error;
+        Py_BEGIN_ALLOW_THREADS
+        got = ::read(fd, into, size);
+        error = errno;
+        Py_END_ALLOW_THREADS
+        errno = error;
+        return got;
     }
 
     bool interrupted() override {

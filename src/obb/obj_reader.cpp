@@ -7,7 +7,6 @@
 #include "obb/utf8.hpp"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -113,7 +112,7 @@ ReadOutcome Reader::run() {
 void Reader::fill(size_t request, bool regular, bool& eof, ReadOutcome& failure) {
     const size_t end = used_ + request;
     while (used_ < end) {
-        const ssize_t got = ::read(fd_, buffer_.data() + used_, end - used_);
+        const ssize_t got = sink_.read_some(fd_, buffer_.data() + used_, end - used_);
         if (got < 0) {
             if (errno == EINTR) {
                 if (sink_.interrupted()) continue;

@@ -26,6 +26,8 @@
 // decoding of anything but well-formed UTF-8 are the sink's.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -56,6 +58,9 @@ public:
     // rest wait for the next chunk).  On false the sink keeps the decoder's
     // error for later (ReadStatus::deferred).
     virtual bool decode(std::string_view bytes, bool final, size_t& consumed) = 0;
+    // read(2) of `fd` into `into`, with its result and errno.  The call may
+    // block (a pipe), so the sink may let other threads run meanwhile.
+    virtual ssize_t read_some(int fd, char* into, size_t size) = 0;
     // A read was interrupted by a signal: true to retry it.  On false the
     // sink keeps the error for later (ReadStatus::deferred).
     virtual bool interrupted() = 0;

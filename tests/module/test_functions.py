@@ -18,6 +18,8 @@ SIGNATURES = {
     "web_mercator_to_geodetic_cpp": "(x, y, z)",
     "geodetic_to_web_mercator_cpp": "(lon, lat, alt)",
     "geodetic2ecef_cpp": "(lon, lat, alt)",
+    "generate_obb_2d_from_points": "(pos_array)",
+    "generate_obb_2d_from_obj_file": "(obj_file)",
 }
 
 
