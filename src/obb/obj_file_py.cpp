@@ -7,9 +7,10 @@
 //   if not indices: return None
 //   selection = [vertices[i] for i in indices]     # list indexing
 //   return generate_obb_2d_from_points_cython(np.array(selection, dtype=np.float64))
-// The file is read through its descriptor; the vertex list stays native,
-// and the index set is a real Python set, filled in file order, so that
-// its iteration order (the order of the selection) is Python's.
+// The file is read through its descriptor and the vertex list stays
+// native.  The selection follows the iteration order of the Python set of
+// the references: known without building the set for ordinary files
+// (set_order.hpp), otherwise taken from a set built as Python builds it.
 #include "obb/obj_file_py.hpp"
 
 #include "module/args.hpp"
@@ -20,6 +21,7 @@
 #include "module/view.hpp"
 #include "obb/obb_py.hpp"
 #include "obb/obj_reader.hpp"
+#include "obb/set_order.hpp"
 
 #include <unistd.h>
 
@@ -34,11 +36,18 @@ namespace {
 
 constexpr const char* kTrace = "geokern.generate_obb_2d_from_obj_file_cython";
 
-// The reader's sink: Python's own float(), int() and UTF-8 decoder, and
-// the index set.
+// A reference too large for 64 bits, and how many references the reader
+// had recorded before it.
+struct LargeReference {
+    size_t position;
+    PyRef number;
+};
+
+// The reader's sink: Python's own float(), int() and UTF-8 decoder.
 class PythonSink final : public obb::ObjSink {
 public:
-    explicit PythonSink(PyObject* indices) : indices_(indices) {}
+    PythonSink(const std::vector<int64_t>& references, std::vector<LargeReference>& large)
+        : references_(references), large_(large) {}
 
     bool convert_float(std::string_view token, double& value) override {
         PyRef text(decode_token(token));
@@ -64,14 +73,10 @@ public:
         fits = overflow == 0;
         if (fits) {
             index = value;
-            return true;
+        } else {
+            large_.push_back({references_.size(), std::move(reference)});
         }
-        return PySet_Add(indices_, reference.get()) == 0;
-    }
-
-    bool add_index(int64_t index) override {
-        PyRef value(PyLong_FromLongLong(index));
-        return value && PySet_Add(indices_, value.get()) == 0;
+        return true;
     }
 
     bool decode(std::string_view bytes, bool final, size_t& consumed) override {
@@ -116,18 +121,27 @@ private:
     }
     void keep_error() { kept_ = PyRef(PyErr_GetRaisedException()); }
 
-    PyObject* indices_;
+    const std::vector<int64_t>& references_;
+    std::vector<LargeReference>& large_;
     PyRef kept_;
 };
 
+// What the file holds: its footprint points and its face references, each
+// once, in the order they first appear (those too large for 64 bits apart).
+struct ObjContent {
+    std::vector<obb::Footprint> vertices;
+    std::vector<int64_t> references;
+    std::vector<LargeReference> large;
+};
+
 // The body of the with-statement: reads the open file `file` to its end.
-bool read_file(PyObject* file, PyObject* indices, std::vector<obb::Footprint>& vertices) {
+bool read_file(PyObject* file, ObjContent& content) {
     const int fd = PyObject_AsFileDescriptor(file);
     if (fd < 0) return false;
-    PythonSink sink(indices);
+    PythonSink sink(content.references, content.large);
     obb::ReadOutcome outcome;
     try {
-        outcome = obb::read_obj(fd, sink, vertices);
+        outcome = obb::read_obj(fd, sink, content.vertices, content.references);
     } catch (...) {
         translate_current_exception();
         return false;
@@ -189,7 +203,7 @@ bool leave_context(PyObject* exit, bool body_succeeded) {
 }
 
 // with open(obj_file, "r", encoding="utf-8") as f: <read f>
-bool read_obj_file(PyObject* obj_file, PyObject* indices, std::vector<obb::Footprint>& vertices) {
+bool read_obj_file(PyObject* obj_file, ObjContent& content) {
     static Name open_name("open");
     PyRef open(lookup_global(open_name));
     if (!open) return false;
@@ -202,45 +216,96 @@ bool read_obj_file(PyObject* obj_file, PyObject* indices, std::vector<obb::Footp
     if (!exit) return false;
     PyRef file(PyObject_CallMethod(manager.get(), "__enter__", nullptr));
     if (!file) return false;
-    return leave_context(exit.get(), read_file(file.get(), indices, vertices));
+    return leave_context(exit.get(), read_file(file.get(), content));
 }
 
-// np.array([vertices[i] for i in indices], dtype=np.float64), with the
-// errors of Python list indexing.  The selection is handed to numpy as an
-// (M, 2) buffer of doubles rather than a list of tuples; numpy makes the
-// same array of it.
-PyObject* selected_points(PyObject* indices, const std::vector<obb::Footprint>& vertices) {
-    const Py_ssize_t m = PySet_GET_SIZE(indices);
-    const Py_ssize_t n = static_cast<Py_ssize_t>(vertices.size());
-    PyRef data(PyBytes_FromStringAndSize(nullptr, m * 2 * static_cast<Py_ssize_t>(sizeof(double))));
-    if (!data) return nullptr;
-    double* out = reinterpret_cast<double*>(PyBytes_AS_STRING(data.get()));
-    PyRef iterator(PyObject_GetIter(indices));
-    if (!iterator) return nullptr;
-    Py_ssize_t k = 0;
-    while (PyRef item{PyIter_Next(iterator.get())}) {
-        Py_ssize_t i = PyNumber_AsSsize_t(item.get(), PyExc_IndexError);
-        if (i == -1 && PyErr_Occurred()) return nullptr;
-        if (i < 0) i += n;
-        if (i < 0 || i >= n) {
-            PyErr_SetString(PyExc_IndexError, "list index out of range");
-            return nullptr;
+// The index set as Python builds it: every reference added in the order
+// of its first appearance.
+PyObject* index_set(const ObjContent& content) {
+    PyRef set(PySet_New(nullptr));
+    if (!set) return nullptr;
+    auto large = content.large.begin();
+    for (size_t k = 0; k <= content.references.size(); ++k) {
+        for (; large != content.large.end() && large->position == k; ++large) {
+            if (PySet_Add(set.get(), large->number.get()) < 0) return nullptr;
         }
-        if (k == m) break;
-        out[2 * k] = vertices[static_cast<size_t>(i)].x;
-        out[2 * k + 1] = vertices[static_cast<size_t>(i)].y;
-        ++k;
+        if (k == content.references.size()) break;
+        PyRef number(PyLong_FromLongLong(content.references[k]));
+        if (!number || PySet_Add(set.get(), number.get()) < 0) return nullptr;
+    }
+    return set.release();
+}
+
+// The footprint points of the index set, in the set's iteration order, as
+// an (M, 2) buffer of doubles; vertex list indexing as Python's list does
+// it (negative indices count from the end).
+class Selection {
+public:
+    explicit Selection(const std::vector<obb::Footprint>& vertices) : vertices_(vertices) {}
+
+    bool reserve(Py_ssize_t count) {
+        data_ = PyRef(PyBytes_FromStringAndSize(nullptr, count * 2 * Py_ssize_t{sizeof(double)}));
+        capacity_ = count;
+        return static_cast<bool>(data_);
+    }
+
+    bool add(Py_ssize_t index) {
+        const Py_ssize_t n = static_cast<Py_ssize_t>(vertices_.size());
+        if (index < 0) index += n;
+        if (index < 0 || index >= n) {
+            PyErr_SetString(PyExc_IndexError, "list index out of range");
+            return false;
+        }
+        if (count_ == capacity_) return true;
+        double* out = reinterpret_cast<double*>(PyBytes_AS_STRING(data_.get())) + 2 * count_++;
+        out[0] = vertices_[static_cast<size_t>(index)].x;
+        out[1] = vertices_[static_cast<size_t>(index)].y;
+        return true;
+    }
+
+    // np.array(<the points>, dtype=np.float64).  numpy is handed the (M, 2)
+    // buffer rather than a list of tuples, and makes the same array of it.
+    PyObject* to_array() const {
+        PyRef buffer(PyMemoryView_FromObject(data_.get()));
+        if (!buffer) return nullptr;
+        PyRef shaped(PyObject_CallMethod(buffer.get(), "cast", "s(nn)", "d", count_,
+                                         Py_ssize_t{2}));
+        if (!shaped) return nullptr;
+        PyRef array(np_attr("array"));
+        if (!array) return nullptr;
+        PyRef float64(np_attr("float64"));
+        if (!float64) return nullptr;
+        return call_function(array.get(), {shaped.get()}, {{"dtype", float64.get()}});
+    }
+
+private:
+    const std::vector<obb::Footprint>& vertices_;
+    PyRef data_;
+    Py_ssize_t capacity_ = 0;
+    Py_ssize_t count_ = 0;
+};
+
+// np.array([vertices[i] for i in indices], dtype=np.float64).
+PyObject* selected_points(const ObjContent& content) {
+    Selection selection(content.vertices);
+    if (content.large.empty() && obb::iterates_ascending(content.references)) {
+        if (!selection.reserve(static_cast<Py_ssize_t>(content.references.size()))) return nullptr;
+        for (int64_t index : obb::ascending(content.references)) {
+            if (!selection.add(static_cast<Py_ssize_t>(index))) return nullptr;
+        }
+        return selection.to_array();
+    }
+    PyRef indices(index_set(content));
+    if (!indices || !selection.reserve(PySet_GET_SIZE(indices.get()))) return nullptr;
+    PyRef iterator(PyObject_GetIter(indices.get()));
+    if (!iterator) return nullptr;
+    while (PyRef item{PyIter_Next(iterator.get())}) {
+        const Py_ssize_t index = PyNumber_AsSsize_t(item.get(), PyExc_IndexError);
+        if (index == -1 && PyErr_Occurred()) return nullptr;
+        if (!selection.add(index)) return nullptr;
     }
     if (PyErr_Occurred()) return nullptr;
-    PyRef buffer(PyMemoryView_FromObject(data.get()));
-    if (!buffer) return nullptr;
-    PyRef shaped(PyObject_CallMethod(buffer.get(), "cast", "s(nn)", "d", k, Py_ssize_t{2}));
-    if (!shaped) return nullptr;
-    PyRef array(np_attr("array"));
-    if (!array) return nullptr;
-    PyRef float64(np_attr("float64"));
-    if (!float64) return nullptr;
-    return call_function(array.get(), {shaped.get()}, {{"dtype", float64.get()}});
+    return selection.to_array();
 }
 
 }  // namespace
@@ -251,12 +316,10 @@ PyObject* generate_obb_2d_from_obj_file_cython(PyObject* obj_file) {
     if (!check_arg_type(obj_file, &PyUnicode_Type, true, "obj_file", true)) {
         return GK_TRACE(kTrace);
     }
-    PyRef indices(PySet_New(nullptr));
-    if (!indices) return GK_TRACE(kTrace);
-    std::vector<obb::Footprint> vertices;
-    if (!read_obj_file(obj_file, indices.get(), vertices)) return GK_TRACE(kTrace);
-    if (PySet_GET_SIZE(indices.get()) == 0) Py_RETURN_NONE;
-    PyRef points(selected_points(indices.get(), vertices));
+    ObjContent content;
+    if (!read_obj_file(obj_file, content)) return GK_TRACE(kTrace);
+    if (content.references.empty() && content.large.empty()) Py_RETURN_NONE;
+    PyRef points(guard_cpp([&] { return selected_points(content); }));
     if (!points) return GK_TRACE(kTrace);
     ArrayView view;
     if (!ArrayView::acquire(points.get(), kDouble2D, view)) return GK_TRACE(kTrace);

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 
@@ -23,6 +24,7 @@ namespace {
 constexpr size_t kChunk = 8192;           // Python's text layer reads this much at a time
 constexpr size_t kBlock = 128 * kChunk;   // we read this much at a time from a regular file
 constexpr size_t kNoCutoff = static_cast<size_t>(-1);
+constexpr size_t kSlack = 64;             // room after the data for whole-vector loads
 
 // The first "\n" or "\r" in [p, end), or nullptr.
 const char* find_line_break(const char* p, const char* end) noexcept {
@@ -42,12 +44,50 @@ const char* find_line_break(const char* p, const char* end) noexcept {
     return nullptr;
 }
 
+// Bit i set when p[i] is a blank, for i < min(size, 64).  Reads 64 bytes
+// from p whatever `size` is: the buffer keeps that much room after its data.
+uint64_t blank_mask(const char* p, size_t size) noexcept {
+    uint64_t mask = 0;
+#ifdef __AVX2__
+    const __m256i blank = _mm256_set1_epi8(' ');
+    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    mask = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, blank))) |
+           static_cast<uint64_t>(static_cast<uint32_t>(
+               _mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, blank)))) << 32;
+#else
+    for (size_t i = 0; i < 64; ++i) mask |= static_cast<uint64_t>(p[i] == ' ') << i;
+#endif
+    return size >= 64 ? mask : mask & ((uint64_t{1} << size) - 1);
+}
+
+// The positions of the first `wanted` blanks of `line` (at most 4); returns
+// how many there are, up to wanted + 1 (so that "more than wanted" shows).
+size_t find_blanks(std::string_view line, size_t wanted, size_t* blanks) noexcept {
+    size_t count = 0;
+    if (line.size() <= 64) {
+        for (uint64_t mask = blank_mask(line.data(), line.size()); mask != 0 && count <= wanted;
+             mask &= mask - 1) {
+            if (count < wanted) blanks[count] = static_cast<size_t>(std::countr_zero(mask));
+            ++count;
+        }
+        return count;
+    }
+    for (size_t i = 0; i < line.size() && count <= wanted; ++i) {
+        if (line[i] != ' ') continue;
+        if (count < wanted) blanks[count] = i;
+        ++count;
+    }
+    return count;
+}
+
 ReadOutcome outcome(ReadStatus status, size_t count = 0) { return {status, count, 0}; }
 
 class Reader {
 public:
-    Reader(int fd, ObjSink& sink, std::vector<Footprint>& vertices)
-        : fd_(fd), sink_(sink), vertices_(vertices) {}
+    Reader(int fd, ObjSink& sink, std::vector<Footprint>& vertices,
+           std::vector<int64_t>& references)
+        : fd_(fd), sink_(sink), vertices_(vertices), references_(references) {}
 
     ReadOutcome run();
 
@@ -60,11 +100,14 @@ private:
     ReadOutcome face_line(std::string_view line);
     bool to_float(std::string_view token, double& value);
     bool add_reference(std::string_view token);
-    bool add_index(int64_t index) { return !seen_.insert(index) || sink_.add_index(index); }
+    void add_index(int64_t index) {
+        if (seen_.insert(index)) references_.push_back(index);
+    }
 
     int fd_;
     ObjSink& sink_;
     std::vector<Footprint>& vertices_;
+    std::vector<int64_t>& references_;
     FirstSeen seen_;
     std::vector<char> buffer_;
     size_t used_ = 0;     // bytes in buffer_: the unhandled rest of the last line, then new data
@@ -79,7 +122,7 @@ ReadOutcome Reader::run() {
     // stretches from the start; other files give chunks as read(2) does.
     const size_t request = regular ? kBlock : kChunk;
     for (;;) {
-        if (buffer_.size() < used_ + request) buffer_.resize(used_ + request);
+        if (buffer_.size() < used_ + request + kSlack) buffer_.resize(used_ + request + kSlack);
         const size_t block = used_;
         ReadOutcome failure;
         size_t cutoff = kNoCutoff;
@@ -202,12 +245,8 @@ ReadOutcome Reader::handle_line(const char* begin, const char* end) {
 // "v x y z": exactly four tokens; y is never converted.
 ReadOutcome Reader::vertex_line(std::string_view line) {
     size_t blanks[3];
-    size_t count = 0;
-    for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] != ' ') continue;
-        if (count == 3) return outcome(ReadStatus::too_many_values, 4);
-        blanks[count++] = i;
-    }
+    const size_t count = find_blanks(line, 3, blanks);
+    if (count > 3) return outcome(ReadStatus::too_many_values, 4);
     if (count < 3) return outcome(ReadStatus::need_more_values, count + 1);
     const std::string_view x = line.substr(blanks[0] + 1, blanks[1] - blanks[0] - 1);
     const std::string_view z = line.substr(blanks[2] + 1);
@@ -220,12 +259,9 @@ ReadOutcome Reader::vertex_line(std::string_view line) {
 // "f a b c ...": at least four tokens; the slash form is decided by a.
 ReadOutcome Reader::face_line(std::string_view line) {
     size_t blanks[4];
-    size_t count = 0;
-    for (size_t i = 0; i < line.size() && count < 4; ++i) {
-        if (line[i] == ' ') blanks[count++] = i;
-    }
+    const size_t count = find_blanks(line, 4, blanks);
     if (count < 3) return outcome(ReadStatus::need_more_values, count + 1);
-    const size_t c_end = count == 4 ? blanks[3] : line.size();
+    const size_t c_end = count >= 4 ? blanks[3] : line.size();
     const std::string_view refs[3] = {
         line.substr(blanks[0] + 1, blanks[1] - blanks[0] - 1),
         line.substr(blanks[1] + 1, blanks[2] - blanks[1] - 1),
@@ -246,17 +282,22 @@ bool Reader::to_float(std::string_view token, double& value) {
 
 bool Reader::add_reference(std::string_view token) {
     int64_t number;
-    if (parse_plain_int(token, number)) return add_index(number - 1);
+    if (parse_plain_int(token, number)) {
+        add_index(number - 1);
+        return true;
+    }
     bool fits = false;
     int64_t index = 0;
     if (!sink_.convert_index(token, fits, index)) return false;
-    return !fits || add_index(index);
+    if (fits) add_index(index);
+    return true;
 }
 
 }  // namespace
 
-ReadOutcome read_obj(int fd, ObjSink& sink, std::vector<Footprint>& vertices) {
-    return Reader(fd, sink, vertices).run();
+ReadOutcome read_obj(int fd, ObjSink& sink, std::vector<Footprint>& vertices,
+                     std::vector<int64_t>& references) {
+    return Reader(fd, sink, vertices, references).run();
 }
 
 }  // namespace gk::obb

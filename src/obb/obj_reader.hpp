@@ -22,8 +22,10 @@
 // first.  (A "\r" that ends the decoded text waits for the next character
 // before it counts as a line end, as it may begin a "\r\n".)
 //
-// Tokens the fast number parsers do not take, the index set itself and the
-// decoding of anything but well-formed UTF-8 are the sink's.
+// The index set comes out as its distinct references in the order they
+// first appear (which fixes the iteration order of a Python set built from
+// them).  Tokens the fast number parsers do not take, and the decoding of
+// anything but well-formed UTF-8, are the sink's.
 #pragma once
 
 #include <sys/types.h>
@@ -48,11 +50,9 @@ public:
     // value = float(token).
     virtual bool convert_float(std::string_view token, double& value) = 0;
     // int(token) - 1.  When that fits in 64 bits it goes to `index` with
-    // `fits` set, for the reader to add; otherwise the sink adds it to the
-    // index set itself.
+    // `fits` set, for the reader to record; otherwise the sink keeps the
+    // number itself, knowing it comes after the references recorded so far.
     virtual bool convert_index(std::string_view token, bool& fits, int64_t& index) = 0;
-    // Adds a reference the reader has not added before to the index set.
-    virtual bool add_index(int64_t index) = 0;
     // Decodes `bytes` as the strict UTF-8 stream decoder does, `final` at
     // the end of the file; `consumed` is how many bytes were decoded (the
     // rest wait for the next chunk).  On false the sink keeps the decoder's
@@ -85,9 +85,10 @@ struct ReadOutcome {
 };
 
 // Reads `fd` from its current position to its end, appending vertex lines
-// to `vertices` and handing face references to `sink`.  Stops at the first
-// failure, in file order.  The descriptor is not closed.  May throw
-// std::bad_alloc.
-ReadOutcome read_obj(int fd, ObjSink& sink, std::vector<Footprint>& vertices);
+// to `vertices` and each distinct face reference, at its first appearance,
+// to `references`.  Stops at the first failure, in file order.  The
+// descriptor is not closed.  May throw std::bad_alloc.
+ReadOutcome read_obj(int fd, ObjSink& sink, std::vector<Footprint>& vertices,
+                     std::vector<int64_t>& references);
 
 }  // namespace gk::obb

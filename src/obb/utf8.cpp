@@ -4,17 +4,31 @@
 #include <cstdint>
 #include <cstring>
 
+#ifdef __AVX2__
+#include <immintrin.h>
+#endif
+
 namespace gk::obb {
 
 namespace {
 
 using Byte = unsigned char;
 
-// Eight bytes at once: true when none has its high bit set.
-bool all_ascii8(const char* p) noexcept {
-    uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    return (word & 0x8080808080808080ULL) == 0;
+// The end of the run of ASCII bytes that starts at p (at most `end`).
+const char* skip_ascii(const char* p, const char* end) noexcept {
+#ifdef __AVX2__
+    for (; end - p >= 32; p += 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        if (_mm256_movemask_epi8(v) != 0) break;
+    }
+#endif
+    for (; end - p >= 8; p += 8) {
+        uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        if ((word & 0x8080808080808080ULL) != 0) break;
+    }
+    while (p < end && static_cast<Byte>(*p) < 0x80) ++p;
+    return p;
 }
 
 bool is_ascii_space(Byte c) noexcept {
@@ -42,8 +56,7 @@ Utf8Check check_utf8(const char* data, size_t size) noexcept {
     const Byte* p = reinterpret_cast<const Byte*>(data);
     size_t i = 0;
     while (i < size) {
-        while (i + 8 <= size && all_ascii8(data + i)) i += 8;
-        while (i < size && p[i] < 0x80) ++i;
+        i = static_cast<size_t>(skip_ascii(data + i, data + size) - data);
         if (i >= size) break;
         // A multi-byte character: its lead byte fixes the length and the
         // range of the second byte (which excludes overlong forms,
