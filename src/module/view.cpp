@@ -235,6 +235,19 @@ void with_gil(F&& f) {
     }
 }
 
+// A new view object with no buffer yet; `owner` (may be nullptr) is kept
+// alive by it.
+ViewObject* new_view(const ViewKind& kind, PyObject* owner) {
+    ViewObject* v = PyObject_New(ViewObject, view_type);
+    if (!v) return nullptr;
+    v->buffer = Py_buffer{};
+    v->acquisitions = 0;
+    v->kind = &kind;
+    v->readonly = true;
+    v->owner = Py_XNewRef(owner);
+    return v;
+}
+
 ArrayViewSlice empty_slice() {
     ArrayViewSlice s{};
     s.memview = Py_None;
@@ -304,12 +317,8 @@ bool ArrayView::acquire(PyObject* obj, const ViewKind& kind, ArrayView& out) {
         out = ArrayView();
         return true;
     }
-    ViewObject* v = PyObject_New(ViewObject, view_type);
+    ViewObject* v = new_view(kind, nullptr);
     if (!v) return false;
-    v->buffer = Py_buffer{};
-    v->acquisitions = 0;
-    v->kind = &kind;
-    v->owner = nullptr;
     const int flags = kind.writable ? PyBUF_RECORDS : PyBUF_RECORDS_RO;
     if (PyObject_GetBuffer(obj, &v->buffer, flags) < 0) {
         v->buffer.obj = nullptr;
@@ -335,13 +344,9 @@ bool ArrayView::require_columns(Py_ssize_t columns, const char* arg_name) const 
 
 PyObject* slice_object(const ArrayViewSlice& slice, const ViewKind& kind) {
     if (slice.memview == Py_None) return Py_NewRef(Py_None);
-    ViewObject* v = PyObject_New(ViewObject, view_type);
+    ViewObject* v = new_view(kind, slice.memview);
     if (!v) return nullptr;
-    v->buffer = Py_buffer{};
-    v->acquisitions = 0;
-    v->kind = &kind;
     v->readonly = true;
-    v->owner = Py_NewRef(slice.memview);
     v->format[0] = kind.format;
     v->format[1] = 0;
     Py_buffer& b = v->buffer;

@@ -120,7 +120,12 @@ ReadOutcome Reader::run() {
     const bool regular = ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
     // A regular file gives full reads, so its chunks are the 8192-byte
     // stretches from the start; other files give chunks as read(2) does.
-    const size_t request = regular ? kBlock : kChunk;
+    // A small file needs no large block.
+    size_t request = kChunk;
+    if (regular && info.st_size > 0) {
+        const size_t chunks = static_cast<size_t>(info.st_size) / kChunk + 1;
+        request = chunks < kBlock / kChunk ? chunks * kChunk : kBlock;
+    }
     for (;;) {
         if (buffer_.size() < used_ + request + kSlack) buffer_.resize(used_ + request + kSlack);
         const size_t block = used_;
