@@ -20,3 +20,22 @@ def run_python(code, env_update=None, check=True):
 @pytest.fixture
 def python():
     return run_python
+
+
+def capsule_function(name, restype, *argtypes):
+    """(signature text, callable) of a function published in __pyx_capi__."""
+    import ctypes
+
+    import geokern
+    capsule = geokern.__pyx_capi__[name]
+    get_name = ctypes.pythonapi.PyCapsule_GetName
+    get_name.restype, get_name.argtypes = ctypes.c_char_p, [ctypes.py_object]
+    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
+    get_pointer.restype, get_pointer.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
+    signature = get_name(capsule)
+    return signature.decode(), ctypes.PYFUNCTYPE(restype, *argtypes)(get_pointer(capsule, signature))
+
+
+@pytest.fixture
+def capsule():
+    return capsule_function

@@ -51,10 +51,13 @@ gk_build_root() {
     }
     mkdir -p "$tmp/src"
     mv "$tmp" "$root"
-    # Roots of earlier package lists are no longer used.
+    # Roots of other package lists that have not been used for a day go;
+    # recent ones may still serve another checkout (a branch with another
+    # list), so they stay.
     local old
     for old in /opt/geokern-root-*; do
-        [ "$old" = "$root" ] || [ ! -d "$old" ] || rm -rf --one-file-system "$old"
+        [ "$old" = "$root" ] || [ ! -d "$old" ] ||
+            [ -z "$(find "$old" -maxdepth 0 -mtime +0)" ] || rm -rf --one-file-system "$old"
     done
     rm -f "$GK_CHECKOUT/.debootstrap.log"
 }
@@ -69,6 +72,7 @@ gk_in_root() {
     exec 9>"$GK_LOCK"
     flock 9
     gk_build_root "$root"
+    touch "$root"
     flock -s 9
     unshare --mount --propagation private -- \
         bash "$GK_TOOLS/enter-root.sh" "$root" "$GK_CHECKOUT" "$@"

@@ -11,23 +11,46 @@
 #pragma once
 
 #include "core/constants.hpp"
+#include "core/simd.hpp"
 
 #include <cmath>
 
 namespace gk::ecef {
 
-// Batch-path conversion of one row: lon, lat in degrees, h in metres, to
-// x, y, z in metres; one combined sine-cosine evaluation per angle.  A
-// non-finite latitude yields NaN coordinates (no error).
-inline void geodetic_to_ecef_row(double lon, double lat, double h, double* xyz) noexcept {
-    double sin_lambda, cos_lambda, sin_phi, cos_phi;
-    ::sincos(lon * kDegToRad, &sin_lambda, &cos_lambda);
-    ::sincos(lat * kDegToRad, &sin_phi, &cos_phi);
-    const double n = kWgs84A2 / std::hypot(cos_phi * kWgs84A, sin_phi * kWgs84B);
-    const double t = (h + n) * cos_phi;
+// Scalar-path conversion: lambda, phi already in radians, separate sine and
+// cosine evaluations.  False when the root D is zero or NaN (a NaN or
+// infinite latitude): the caller raises ZeroDivisionError.
+inline bool geodetic_to_ecef_scalar(double lambda, double phi, double h, double* xyz) noexcept {
+    const double sin_lambda = std::sin(lambda);
+    const double cos_lambda = std::cos(lambda);
+    const double sin_phi = std::sin(phi);
+    const double cos_phi = std::cos(phi);
+    const double d = std::hypot(kWgs84A * cos_phi, kWgs84B * sin_phi);
+    if (d == 0.0 || std::isnan(d)) return false;
+    const double n = kWgs84A2 / d;
+    const double t = (n + h) * cos_phi;
     xyz[0] = t * cos_lambda;
     xyz[1] = t * sin_lambda;
-    xyz[2] = sin_phi * std::fma(kWgs84B2OverA2, n, h);
+    xyz[2] = std::fma(n, kWgs84B2OverA2, h) * sin_phi;
+    return true;
+}
+
+// Batch-path conversion of a group of simd::kLanes rows: lon, lat in
+// degrees, h in metres, to x, y, z in metres; one combined sine-cosine
+// evaluation per angle.  A non-finite latitude yields NaN coordinates (no
+// error).
+inline void geodetic_to_ecef_rows(simd::Vd lon, simd::Vd lat, simd::Vd h, simd::Vd (&xyz)[3]) {
+    using simd::Vd;
+    using simd::splat;
+    Vd sin_lambda, cos_lambda, sin_phi, cos_phi;
+    simd::sincos(lon * splat(kDegToRad), sin_lambda, cos_lambda);
+    simd::sincos(lat * splat(kDegToRad), sin_phi, cos_phi);
+    const Vd n = splat(kWgs84A2) /
+                 simd::hypot(cos_phi * splat(kWgs84A), sin_phi * splat(kWgs84B));
+    const Vd t = (h + n) * cos_phi;
+    xyz[0] = t * cos_lambda;
+    xyz[1] = t * sin_lambda;
+    xyz[2] = sin_phi * simd::fma(splat(kWgs84B2OverA2), n, h);
 }
 
 }  // namespace gk::ecef

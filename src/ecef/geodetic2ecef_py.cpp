@@ -3,29 +3,69 @@
 #include "ecef/geodetic2ecef_py.hpp"
 
 #include "ecef/geodetic2ecef.hpp"
-#include "module/parallel.hpp"
-#include "module/view.hpp"
+#include "module/errors.hpp"
+#include "module/globals.hpp"
+#include "module/row_batch.hpp"
+#include "module/values.hpp"
 
 namespace gk {
 
-PyObject* geodetic2ecef_fast_array(Call& call) {
-    ArrayView in;
-    if (!ArrayView::acquire(call[0], kConstDouble2D, in)) return GK_FAIL(call);
-    if (!in.require_columns(3, "arr")) return GK_FAIL(call);
-    const Py_ssize_t n = in.extent(0);
+namespace {
+
+// The scalar conversion into `xyz`; false with the exception set.
+bool convert_scalar(double lon, double lat, double h, double* xyz) {
+    double lambda, phi;
+    if (!module_radians(lon, &lambda) || !module_radians(lat, &phi)) return false;
+    if (!ecef::geodetic_to_ecef_scalar(lambda, phi, h, xyz)) {
+        PyErr_SetString(PyExc_ZeroDivisionError, "float division");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+PyObject* geodetic2ecef_cython(const double lon, const double lat, const double h) {
+    double xyz[3];
+    if (!convert_scalar(lon, lat, h, xyz)) return GK_TRACE("geokern.geodetic2ecef_cython");
+    PyObject* list = float_list({xyz[0], xyz[1], xyz[2]});
+    if (!list) return GK_TRACE("geokern.geodetic2ecef_cython");
+    return list;
+}
+
+PyObject* geodetic2ecef_cython_np_mv(ArrayViewSlice arr) {
+    if (!require_columns(arr, 3, "arr")) return GK_TRACE("geokern.geodetic2ecef_cython_np_mv");
+    const Py_ssize_t n = arr.shape[0];
     PyRef result;
     ArrayView out;
-    if (!new_result("empty", {n, 3}, "float64", kFloat64T2D, result, out)) return GK_FAIL(call);
-    const auto src = in.rows<const double>();
+    if (!new_result("zeros", {n, 3}, "double", kDouble2D, result, out)) {
+        return GK_TRACE("geokern.geodetic2ecef_cython_np_mv");
+    }
+    const auto src = rows_of<const double>(arr);
     const auto dst = out.rows<double>();
-    parallel_rows(n, [src, dst](Py_ssize_t i) {
+    for (Py_ssize_t i = 0; i < n; ++i) {
         double xyz[3];
-        ecef::geodetic_to_ecef_row(src(i, 0), src(i, 1), src(i, 2), xyz);
+        if (!convert_scalar(src(i, 0), src(i, 1), src(i, 2), xyz)) {
+            add_traceback("geokern.geodetic2ecef_cython", __LINE__);
+            return GK_TRACE("geokern.geodetic2ecef_cython_np_mv");
+        }
         dst(i, 0) = xyz[0];
         dst(i, 1) = xyz[1];
         dst(i, 2) = xyz[2];
-    });
+    }
     return result.release();
+}
+
+PyObject* geodetic2ecef_np_cy(Call& call) {
+    ArrayView in;
+    if (!ArrayView::acquire(call[0], kConstDouble2D, in)) return GK_FAIL(call);
+    PyObject* result = geodetic2ecef_cython_np_mv(in.slice());
+    if (!result) return GK_FAIL(call);
+    return result;
+}
+
+PyObject* geodetic2ecef_fast_array(Call& call) {
+    return map_rows3(call, ecef::geodetic_to_ecef_rows);
 }
 
 PyObject* geodetic2ecef_custom_ellipsoid_cython(const double, const double, const double) {

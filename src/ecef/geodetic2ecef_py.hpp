@@ -1,17 +1,27 @@
 // geokern ecef: module-level functions and native exports of the
 // geodetic-to-ECEF conversions.
+//
+// Two paths share one formula (geodetic2ecef.hpp):
+//   - the scalar path (geodetic2ecef_cy, and row by row, serially,
+//     geodetic2ecef_np_cy / geodetic2ecef_cy_np) converts angles through the
+//     module-level `radians` at every use and raises ZeroDivisionError
+//     "float division" for a NaN or infinite latitude;
+//   - the batch path (geodetic2ecef_fast_array) runs in parallel with a
+//     constant degree factor and writes NaN rows instead of raising.
+// None counts as zero rows; array rows need at least 3 columns.
 #pragma once
 
 #include "module/function.hpp"
+#include "module/view.hpp"
 
 namespace gk {
 
-// geodetic2ecef_fast_array(arr): (N, 3) rows of (lon deg, lat deg, h m) to
-// a new float64 (N, 3) ECEF array, in parallel with the lock released.
-// None counts as zero rows; rows must have at least 3 columns.
+PyObject* geodetic2ecef_np_cy(Call& call);  // also serves geodetic2ecef_cy_np
 PyObject* geodetic2ecef_fast_array(Call& call);
 
-// Native export: ignores its arguments and returns None.
+// Native exports.  New references, or nullptr with an exception set.
+PyObject* geodetic2ecef_cython(const double lon, const double lat, const double h);
+PyObject* geodetic2ecef_cython_np_mv(ArrayViewSlice arr);
 PyObject* geodetic2ecef_custom_ellipsoid_cython(const double d1, const double d2,
                                                 const double d3);
 

@@ -87,7 +87,14 @@ PyObject* get_doc(PyObject* self, void*) {
 PyObject* get_defaults(PyObject* self, void*) {
     PyObject* defaults = as_function(self)->defaults;
     if (!defaults) Py_RETURN_NONE;
-    return PyTuple_GetSlice(defaults, 0, PyTuple_GET_SIZE(defaults));
+    // A new tuple on each access (a full slice would return the same one).
+    const Py_ssize_t n = PyTuple_GET_SIZE(defaults);
+    PyObject* copy = PyTuple_New(n);
+    if (!copy) return nullptr;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyTuple_SET_ITEM(copy, i, Py_NewRef(PyTuple_GET_ITEM(defaults, i)));
+    }
+    return copy;
 }
 
 PyObject* get_kwdefaults(PyObject*, void*) { Py_RETURN_NONE; }
@@ -201,6 +208,11 @@ PyObject* make_function(const FunctionSpec& spec) {
     f->traced = traced.release();
     PyObject_GC_Track(f);
     return reinterpret_cast<PyObject*>(f);
+}
+
+bool runs_body(PyObject* object, Body body) {
+    // The type can neither be instantiated from Python nor subclassed.
+    return Py_IS_TYPE(object, function_type) && as_function(object)->spec->body == body;
 }
 
 }  // namespace gk

@@ -70,4 +70,9 @@ int init_function_type();
 // A new function object for a table row, or nullptr with an exception set.
 PyObject* make_function(const FunctionSpec& spec);
 
+// True when `object` is one of the module's function objects and runs
+// `body`: a caller that looks a function up by name may then run the
+// native code directly instead of calling through the interpreter.
+bool runs_body(PyObject* object, Body body);
+
 }  // namespace gk

@@ -12,6 +12,7 @@
 #include "module/capi.hpp"
 #include "module/errors.hpp"
 #include "module/function.hpp"
+#include "module/numpy_math.hpp"
 #include "module/ref.hpp"
 #include "module/state.hpp"
 #include "module/table.hpp"
@@ -96,6 +97,13 @@ int bind(PyObject* dict, const char* name, PyObject* value) {
     return rc;
 }
 
+// bind(), also keeping a strong reference to the value in `original`.
+int bind_remembered(PyObject* dict, const char* name, PyObject* value, PyObject*& original) {
+    if (!value) return -1;
+    Py_XSETREF(original, Py_NewRef(value));
+    return bind(dict, name, value);
+}
+
 // numpy's own import of its C API.  Any Exception raised there is replaced
 // by ImportError "numpy._core.multiarray failed to import", raised while
 // the original is being handled.
@@ -156,9 +164,10 @@ PyObject* make_all() {
 // the failing step with an exception set (or none set, for the caller to
 // report as ImportError "init geokern").
 int run_exec_steps(PyObject* dict) {
+    ModuleState& s = state();
     PyObject* builtins = PyImport_ImportModule("builtins");
     if (!builtins) return __LINE__;
-    Py_XSETREF(state().builtins, builtins);
+    Py_XSETREF(s.builtins, builtins);
     if (PyDict_SetItemString(dict, "__builtins__", builtins) < 0) return __LINE__;
 
     const int major = static_cast<int>((Py_Version >> 24) & 0xff);
@@ -182,11 +191,13 @@ int run_exec_steps(PyObject* dict) {
     if (init_view_type() < 0 || init_function_type() < 0) return __LINE__;
 
     // The module body.
-    if (bind(dict, "degrees", import_from("math", "degrees")) < 0) return __LINE__;
-    if (bind(dict, "radians", import_from("math", "radians")) < 0) return __LINE__;
+    if (bind_remembered(dict, "degrees", import_from("math", "degrees"), s.math_degrees) < 0)
+        return __LINE__;
+    if (bind_remembered(dict, "radians", import_from("math", "radians"), s.math_radians) < 0)
+        return __LINE__;
     if (bind(dict, "List", import_from("typing", "List")) < 0) return __LINE__;
-    if (bind(dict, "np", PyImport_ImportModule("numpy")) < 0) return __LINE__;
-    if (import_numpy_api() < 0) return __LINE__;
+    if (bind_remembered(dict, "np", PyImport_ImportModule("numpy"), s.numpy) < 0) return __LINE__;
+    if (import_numpy_api() < 0 || init_numpy_math() < 0) return __LINE__;
     if (bind_version(dict) < 0) return __LINE__;
     if (bind(dict, "__all__", make_all()) < 0) return __LINE__;
     for (const FunctionSpec& spec : function_table()) {

@@ -16,6 +16,12 @@ struct ModuleState {
     PyObject* module = nullptr;   // recorded by the exec step (strong)
     PyObject* dict = nullptr;     // the module's namespace (borrowed from module)
     PyObject* builtins = nullptr; // the builtins module (strong)
+    // What the exec step bound to `radians`, `degrees` and `np` (strong):
+    // while a name still holds its original, code may compute natively
+    // what calling it would give.
+    PyObject* math_radians = nullptr;
+    PyObject* math_degrees = nullptr;
+    PyObject* numpy = nullptr;
 };
 
 ModuleState& state();

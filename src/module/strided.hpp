@@ -21,4 +21,13 @@ struct StridedRows {
     }
 };
 
+// The same for a one-dimensional array: item i lives at data + i * stride.
+template <class T>
+struct StridedItems {
+    char* data;
+    std::ptrdiff_t stride;
+
+    T& operator[](std::ptrdiff_t i) const { return *reinterpret_cast<T*>(data + i * stride); }
+};
+
 }  // namespace gk

@@ -1,6 +1,7 @@
 // geokern module layer: typed array views (see view.hpp).
 #include "module/view.hpp"
 
+#include "module/numpy_calls.hpp"
 #include "module/ref.hpp"
 #include "module/state.hpp"
 
@@ -335,11 +336,15 @@ bool ArrayView::acquire(PyObject* obj, const ViewKind& kind, ArrayView& out) {
     return true;
 }
 
-bool ArrayView::require_columns(Py_ssize_t columns, const char* arg_name) const {
-    if (is_none() || slice_.shape[1] >= columns) return true;
-    PyErr_Format(PyExc_ValueError, "%s must have at least %zd columns, got %zd", arg_name, columns,
-                 slice_.shape[1]);
+bool require_columns(const ArrayViewSlice& slice, Py_ssize_t columns, const char* what) {
+    if (slice.memview == Py_None || slice.shape[1] >= columns) return true;
+    PyErr_Format(PyExc_ValueError, "%s must have at least %zd columns, got %zd", what, columns,
+                 slice.shape[1]);
     return false;
+}
+
+void ArrayView::export_read_only() {
+    if (!is_none()) as_view(slice_.memview)->readonly = true;
 }
 
 PyObject* slice_object(const ArrayViewSlice& slice, const ViewKind& kind) {
@@ -370,15 +375,16 @@ PyObject* slice_object(const ArrayViewSlice& slice, const ViewKind& kind) {
 // Result arrays
 // ============================================================================
 
+PyObject* numpy_call(const char* function, PyObject* arg, const char* dtype) {
+    PyRef callable(np_attr(function));
+    if (!callable) return nullptr;
+    PyRef dtype_object(np_attr(dtype));
+    if (!dtype_object) return nullptr;
+    return call_function(callable.get(), {arg}, {{"dtype", dtype_object.get()}});
+}
+
 PyObject* new_array(const char* constructor, std::initializer_list<Py_ssize_t> shape,
                     const char* dtype) {
-    static Name np_name("np");
-    PyRef np(lookup_global(np_name));
-    if (!np) return nullptr;
-    PyRef make(PyObject_GetAttrString(np.get(), constructor));
-    if (!make) return nullptr;
-    PyRef dtype_object(PyObject_GetAttrString(np.get(), dtype));
-    if (!dtype_object) return nullptr;
     PyRef dims(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));
     if (!dims) return nullptr;
     Py_ssize_t d = 0;
@@ -387,10 +393,7 @@ PyObject* new_array(const char* constructor, std::initializer_list<Py_ssize_t> s
         if (!item) return nullptr;
         PyTuple_SET_ITEM(dims.get(), d++, item);
     }
-    PyRef args(PyTuple_Pack(1, dims.get()));
-    PyRef kwargs(Py_BuildValue("{s:O}", "dtype", dtype_object.get()));
-    if (!args || !kwargs) return nullptr;
-    return PyObject_Call(make.get(), args.get(), kwargs.get());
+    return numpy_call(constructor, dims.get(), dtype);
 }
 
 bool new_result(const char* constructor, std::initializer_list<Py_ssize_t> shape,

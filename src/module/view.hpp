@@ -56,10 +56,22 @@ inline constexpr ViewKind kConstDouble2D{"const double", 'd', 'R', 8, 2, false};
 inline constexpr ViewKind kDouble2D{"double", 'd', 'R', 8, 2, true};
 inline constexpr ViewKind kFloat64T2D{"DTYPE_FLOAT64_T", 'd', 'R', 8, 2, true};
 inline constexpr ViewKind kDoubleT2D{"DTYPE_DOUBLE_T", 'd', 'R', 8, 2, true};
+inline constexpr ViewKind kFloat64Array2D{"float64_t", 'd', 'R', 8, 2, true};
 inline constexpr ViewKind kConstFloat2D{"const float", 'f', 'R', 4, 2, false};
 inline constexpr ViewKind kFloat2D{"float", 'f', 'R', 4, 2, true};
 inline constexpr ViewKind kConstIndex1D{"const uint32_t", 'I', 'U', 4, 1, false};
 inline constexpr ViewKind kIndex1D{"uint32_t", 'I', 'U', 4, 1, true};
+inline constexpr ViewKind kConstIndex2D{"const uint32_t", 'I', 'U', 4, 2, false};
+
+// Rows of a 2-D slice as elements of type T.
+template <class T>
+StridedRows<T> rows_of(const ArrayViewSlice& slice) {
+    return {slice.data, slice.strides[0], slice.strides[1]};
+}
+
+// Requires at least `columns` entries in dimension 1 of a 2-D slice that is
+// not None; ValueError "<what> must have at least 3 columns, got 2".
+bool require_columns(const ArrayViewSlice& slice, Py_ssize_t columns, const char* what);
 
 // Owns one acquisition of a view object (none for an empty slice).  Copies
 // add an acquisition, destruction drops one; the count is atomic, so views
@@ -81,13 +93,24 @@ public:
     bool is_none() const { return slice_.memview == Py_None; }
     Py_ssize_t extent(int dim) const { return slice_.shape[dim]; }
 
-    // Requires at least `columns` entries in dimension 1 of a 2-D view that
-    // is not None; ValueError "<arg> must have at least 3 columns, got 2".
-    bool require_columns(Py_ssize_t columns, const char* arg_name) const;
+    bool require_columns(Py_ssize_t columns, const char* arg_name) const {
+        return gk::require_columns(slice_, columns, arg_name);
+    }
 
     template <class T>
     StridedRows<T> rows() const {
-        return {slice_.data, slice_.strides[0], slice_.strides[1]};
+        return rows_of<T>(slice_);
+    }
+
+    // From now on the view object re-exports its memory read-only, so that
+    // a view kept for reuse (a default argument) cannot be written through
+    // the object that Python code can see.
+    void export_read_only();
+
+    // The items of a 1-D view.
+    template <class T>
+    StridedItems<T> items() const {
+        return {slice_.data, slice_.strides[0]};
     }
 
 private:
@@ -108,6 +131,10 @@ PyObject* slice_object(const ArrayViewSlice& slice, const ViewKind& kind);
 // "float64").  New reference, or nullptr with numpy's exception set.
 PyObject* new_array(const char* constructor, std::initializer_list<Py_ssize_t> shape,
                     const char* dtype);
+
+// np.<function>(arg, dtype=np.<dtype>), e.g. ("ascontiguousarray", obj,
+// "float32").  New reference, or nullptr with numpy's exception set.
+PyObject* numpy_call(const char* function, PyObject* arg, const char* dtype);
 
 // A result array: new_array() taken as a writable view of `kind`.  As `np`
 // may have been rebound, the array is checked to have exactly `shape`

@@ -271,11 +271,7 @@ public:
         PyRef shaped(PyObject_CallMethod(buffer.get(), "cast", "s(nn)", "d", count_,
                                          Py_ssize_t{2}));
         if (!shaped) return nullptr;
-        PyRef array(np_attr("array"));
-        if (!array) return nullptr;
-        PyRef float64(np_attr("float64"));
-        if (!float64) return nullptr;
-        return call_function(array.get(), {shaped.get()}, {{"dtype", float64.get()}});
+        return numpy_call("array", shaped.get(), "float64");
     }
 
 private:

@@ -14,10 +14,27 @@ NAMES = {f.__name__: f for f in FUNCTIONS}
 
 SIGNATURES = {
     "geodetic2ecef_fast_array": "(arr)",
+    "calculate_smooth_normals_cy": "(pos, indices, vertex_count)",
+    "expand_flat_shaded_mesh_cy": "(pos, indices)",
+    "expand_crease_normals_mesh_cy": "(pos, indices, crease_angle_deg=60.0)",
     "out_of_china_cpp": "(lon, lat)",
     "web_mercator_to_geodetic_cpp": "(x, y, z)",
     "geodetic_to_web_mercator_cpp": "(lon, lat, alt)",
     "geodetic2ecef_cpp": "(lon, lat, alt)",
+    "web_mercator_to_geodetic_fast_array": "(arr)",
+    "geodetic_to_web_mercator_fast_array": "(arr)",
+    "web_mercator_to_ecef_fast_array": "(arr)",
+    "geodetic2ecef_cy": "(lon, lat, alt)",
+    "geodetic2ecef_cy_np": "(arr)",
+    "geodetic2ecef_np_cy": "(arr)",
+    "ecef2geodetic_cy": "(x, y, z)",
+    "ecef2geodetic_list_cy": "(pos_array, transform)",
+    "wgs84_to_gcj02_cy": "(lon, lat)",
+    "wgs84_to_bd09_cy": "(lon, lat)",
+    "gcj02_to_wgs84_cy": "(lon, lat)",
+    "gcj02_to_bd09_cy": "(lon, lat)",
+    "bd09_to_wgs84_cy": "(lon, lat)",
+    "bd09_to_gcj02_cy": "(lon, lat)",
     "generate_obb_2d_from_points": "(pos_array)",
     "generate_obb_2d_from_obj_file": "(obj_file)",
 }
@@ -61,7 +78,11 @@ def test_copies_are_the_function(function):
 
 @pytest.mark.parametrize("name", ["out_of_china_cpp", "web_mercator_to_geodetic_cpp",
                                   "geodetic_to_web_mercator_cpp", "geodetic2ecef_cpp",
-                                  "geodetic2ecef_fast_array"])
+                                  "geodetic2ecef_fast_array", "geodetic2ecef_cy",
+                                  "geodetic2ecef_cy_np", "geodetic2ecef_np_cy", "ecef2geodetic_cy",
+                                  "ecef2geodetic_list_cy", "wgs84_to_gcj02_cy", "wgs84_to_bd09_cy",
+                                  "gcj02_to_wgs84_cy", "gcj02_to_bd09_cy", "bd09_to_wgs84_cy",
+                                  "bd09_to_gcj02_cy"])
 def test_no_docstring_or_defaults(name):
     f = getattr(geokern, name)
     assert f.__doc__ is None

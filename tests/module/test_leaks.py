@@ -13,6 +13,22 @@ import geokern
 ROWS = np.random.default_rng(1).uniform(-80, 80, (16, 3))
 RO = ROWS.copy()
 RO.setflags(write=False)
+EYE3 = np.eye(3)
+HOMOGENEOUS = np.hstack([ROWS, np.ones((16, 1))])
+POS = ROWS.astype(np.float32)
+IDX = np.random.default_rng(2).integers(0, 16, 30).astype(np.uint32)
+
+
+def rebound_test(conversion, verdict=False):
+    """Runs `conversion` at Beijing with out_of_china_cpp rebound to a Python callable."""
+    ours = geokern.out_of_china_cpp
+    geokern.out_of_china_cpp = lambda lon, lat: float(verdict)
+    try:
+        return conversion(116.4, 39.9)
+    finally:
+        geokern.out_of_china_cpp = ours
+
+
 FOOTPRINT = ROWS[:, :2].copy()
 _OBJ_DIR = tempfile.TemporaryDirectory()
 
@@ -38,6 +54,30 @@ CALLS = {
     "geodetic2ecef_fast_array": lambda: geokern.geodetic2ecef_fast_array(ROWS),
     "geodetic2ecef_fast_array ro": lambda: geokern.geodetic2ecef_fast_array(RO),
     "geodetic2ecef_fast_array None": lambda: geokern.geodetic2ecef_fast_array(None),
+    "geodetic2ecef_cy": lambda: geokern.geodetic2ecef_cy(1.0, 2.0, 3.0),
+    "geodetic2ecef_np_cy": lambda: geokern.geodetic2ecef_np_cy(ROWS),
+    "geodetic2ecef_cy nan": lambda: geokern.geodetic2ecef_cy(1.0, float("nan"), 3.0),
+    "ecef2geodetic_cy": lambda: geokern.ecef2geodetic_cy(6378137.0, 2.0, 3.0),
+    "ecef2geodetic_nparray_cy default": lambda: geokern.ecef2geodetic_nparray_cy(HOMOGENEOUS),
+    "ecef2geodetic_np_cy z": lambda: geokern.ecef2geodetic_np_cy(ROWS, EYE3, True),
+    "ecef2geodetic_list_cy": lambda: geokern.ecef2geodetic_list_cy([[1.0, 2.0, 3.0]], EYE3),
+    "ecef2geodetic_list_cy error": lambda: geokern.ecef2geodetic_list_cy([1.0, 2.0, 3.0], EYE3),
+    "web_mercator_to_ecef_fast_array": lambda: geokern.web_mercator_to_ecef_fast_array(ROWS),
+    "calculate_smooth_normals_cy": lambda: geokern.calculate_smooth_normals_cy(POS, IDX, 16),
+    "expand_flat_shaded_mesh_cy": lambda: geokern.expand_flat_shaded_mesh_cy(POS, IDX),
+    "expand_crease_normals_mesh_cy": lambda: geokern.expand_crease_normals_mesh_cy(ROWS, IDX),
+    "expand_crease_normals_mesh_cy empty": lambda: geokern.expand_crease_normals_mesh_cy(POS, IDX[:2]),
+    "mesh index": lambda: geokern.expand_crease_normals_mesh_cy(POS[:4], IDX),
+    "mesh positions": lambda: geokern.calculate_smooth_normals_cy(None, IDX, 16),
+    "wgs84_to_gcj02_cy": lambda: geokern.wgs84_to_gcj02_cy(116.4, 39.9),
+    "wgs84_to_gcj02_cy outside": lambda: geokern.wgs84_to_gcj02_cy(1.0, 2.0),
+    "gcj02_to_wgs84_cy": lambda: geokern.gcj02_to_wgs84_cy(116.4, 39.9),
+    "wgs84_to_bd09_cy": lambda: geokern.wgs84_to_bd09_cy(116.4, lat=39.9),
+    "bd09_to_wgs84_cy": lambda: geokern.bd09_to_wgs84_cy(116.4, 39.9),
+    "gcj02_to_bd09_cy": lambda: geokern.gcj02_to_bd09_cy(116.4, 39.9),
+    "bd09_to_gcj02_cy": lambda: geokern.bd09_to_gcj02_cy(116.4, 39.9),
+    "wgs84_to_gcj02_cy rebound test": lambda: rebound_test(geokern.wgs84_to_gcj02_cy),
+    "wgs84_to_bd09_cy failing test": lambda: rebound_test(geokern.wgs84_to_bd09_cy, "x"),
     "arity": lambda: geokern.geodetic2ecef_cpp(1.0),
     "keyword": lambda: geokern.out_of_china_cpp(1.0, 2.0, x=3),
     "conversion": lambda: geokern.geodetic_to_web_mercator_cpp(1.0, "2", 3.0),
@@ -69,7 +109,7 @@ def run(call, n):
     for _ in range(n):
         try:
             call()
-        except (TypeError, ValueError, IndexError):
+        except (TypeError, ValueError, IndexError, ZeroDivisionError):
             pass
 
 

@@ -14,7 +14,13 @@ DIGEST = """
     for n in (1, 2, 3, 5, 1001, 100003):
         rows = np.column_stack([rng.uniform(-180, 180, n), rng.uniform(-90, 90, n),
                                 rng.uniform(-1e3, 1e6, n)])
-        print(n, hashlib.sha256(geokern.geodetic2ecef_fast_array(rows).tobytes()).hexdigest())
+        for f in (geokern.geodetic2ecef_fast_array, geokern.geodetic_to_web_mercator_fast_array,
+                  geokern.web_mercator_to_geodetic_fast_array,
+                  geokern.web_mercator_to_ecef_fast_array):
+            print(n, hashlib.sha256(f(rows).tobytes()).hexdigest())
+        xyz = geokern.geodetic2ecef_fast_array(rows)
+        out = geokern.ecef2geodetic_nparray_cy(xyz, np.eye(3), True)
+        print(n, hashlib.sha256(out.tobytes()).hexdigest())
 """
 
 

@@ -1,0 +1,96 @@
+// geokern ecef: earth-centred earth-fixed to geodetic coordinates.
+//
+// Closed form, no iteration.  For a point (x, y, z) take the ellipsoid
+// confocal with WGS-84 (linear eccentricity E) through the point: its
+// semi-minor axis u solves u^2 = ((r^2 - E^2) + hypot(r^2 - E^2, 2 E z)) / 2
+// and its semi-major axis is W = hypot(u, E).  The point's reduced latitude
+// on it, beta = atan(W z / (u Q)) with Q = hypot(x, y), is corrected once to
+// first order towards the foot point on WGS-84:
+//   dbeta = ((b u + E^2) - a W) sin beta / (a W / cos beta - E^2 cos beta)
+// and the geodetic latitude is atan(tan(beta + dbeta) a / b).  The height is
+// the distance to the foot point (a cos beta', b sin beta'), negative inside
+// the ellipsoid.
+//
+// Two variants with observable differences are kept apart on purpose:
+//   - the scalar solver falls back to beta = 0 (|z| <= 1e-8) or +-pi/2 when
+//     u or Q is zero or NaN, and raises on a zero or NaN correction divisor;
+//   - the batch row treats Q < 1e-12 as the polar axis (beta = +-pi/2 even
+//     at z = 0, so the centre maps to latitude 90) and has no fallback for
+//     u = 0: points in the equatorial plane within E of the centre give NaN.
+#pragma once
+
+#include "core/constants.hpp"
+#include "core/simd.hpp"
+
+#include <cmath>
+
+namespace gk::ecef {
+
+inline constexpr double kE = kWgs84LinearEccentricity;
+inline constexpr double kE2 = kE * kE;
+inline constexpr double kTwoE = kE + kE;
+inline constexpr double kAOverB = kWgs84A / kWgs84B;                 // 1.0033640898209764
+inline constexpr double kInvA2 = 1.0 / (kWgs84A * kWgs84A);          // 2.458172257647332e-14
+inline constexpr double kInvB2 = 1.0 / (kWgs84B * kWgs84B);          // 2.4747391015697e-14
+inline constexpr double kHalfPi = 1.5707963267948966;
+inline constexpr double kPoleLimit = kHalfPi - 2.220446049250313e-16;  // 1.5707963267948963
+inline constexpr double kRadToDeg = 57.29577951308232;
+inline constexpr double kAxisThreshold = 1e-12;
+inline constexpr double kCosHalfPi = 6.123233995736766e-17;
+
+// True when p^2 / a^2 + z^2 / b^2 < 1 (strictly), in one rounding.
+inline bool inside_ellipsoid(double p2, double z2) noexcept {
+    return std::fma(p2, kInvA2, z2 * kInvB2) < 1.0;
+}
+
+// One group of simd::kLanes rows of the batch: longitude and latitude in
+// degrees, and with `Heights` the height (out[2]).
+template <bool Heights>
+inline void ecef_to_geodetic_rows(simd::Vd x, simd::Vd y, simd::Vd z,
+                                  simd::Vd (&out)[Heights ? 3 : 2]) {
+    using simd::Vd;
+    using simd::Mask;
+    using simd::select;
+    using simd::splat;
+    const Vd p2 = simd::fma(x, x, y * y);
+    const Vd z2 = z * z;
+    const Vd t = (p2 + z2) - splat(kE2);
+    const Vd u = simd::sqrt((simd::hypot(t, splat(kTwoE) * z) + t) * splat(0.5));
+    const Vd q = simd::hypot(x, y);
+    const Vd w = simd::hypot(u, splat(kE));
+
+    // Off the polar axis from the confocal ellipsoid; on it (Q < 1e-12)
+    // +-pi/2 by the sign of z, with z = -0 counting as north.
+    Vd sin_beta, cos_beta;
+    Vd beta = simd::atan((z / q) * (w / u));
+    simd::sincos(beta, sin_beta, cos_beta);
+    const Mask axis = q < splat(kAxisThreshold);
+    const Mask north = z >= splat(0.0);
+    beta = select(axis, select(north, splat(kHalfPi), splat(-kHalfPi)), beta);
+    sin_beta = select(axis, select(north, splat(1.0), splat(-1.0)), sin_beta);
+    cos_beta = select(axis, splat(kCosHalfPi), cos_beta);
+
+    const Vd aw = splat(kWgs84A) * w;
+    const Vd dbeta = (simd::fma(splat(kWgs84B), u, splat(kE2)) - aw) * sin_beta /
+                     simd::fma(-cos_beta, splat(kE2), aw / cos_beta);
+    const Vd beta1 = beta + dbeta;
+
+    // Within one ulp of a pole the latitude is exactly +-90 and the foot
+    // point's cosine 0.
+    const Mask north_pole = beta1 >= splat(kPoleLimit);
+    const Mask south_pole = beta1 <= splat(-kPoleLimit);
+    const Vd lat = splat(kRadToDeg) * simd::atan(simd::tan(beta1) * splat(kAOverB));
+    out[1] = select(north_pole, splat(90.0), select(south_pole, splat(-90.0), lat));
+    out[0] = splat(kRadToDeg) * simd::atan2(y, x);
+    if constexpr (Heights) {
+        Vd sin_beta1, cos_beta1;
+        simd::sincos(beta1, sin_beta1, cos_beta1);
+        const Vd c = select(north_pole | south_pole, splat(0.0), cos_beta1);
+        const Vd h = simd::hypot(simd::fma(splat(-kWgs84B), sin_beta1, z),
+                                 simd::fma(splat(-kWgs84A), c, q));
+        const Mask inside = simd::fma(p2, splat(kInvA2), z2 * splat(kInvB2)) < splat(1.0);
+        out[2] = select(inside, -h, h);
+    }
+}
+
+}  // namespace gk::ecef

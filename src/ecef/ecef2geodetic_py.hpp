@@ -1,0 +1,18 @@
+// geokern ecef: the one-point ECEF-to-geodetic solver.
+//
+// ecef2geodetic_cy(x, y, z) -> [lon deg, lat deg, height m]: the angles are
+// plain floats converted through the module-level `degrees`, the height a
+// numpy float64.  The arctangent of the reduced latitude, the foot point's
+// cosine and the height's hypot are numpy's own functions; the rest is the
+// C library's (see ecef2geodetic.hpp for the method).
+#pragma once
+
+#include "module/function.hpp"
+
+namespace gk {
+
+
+// Native export.  New reference, or nullptr with an exception set.
+PyObject* ecef2geodetic_cython(const double x, const double y, const double z);
+
+}  // namespace gk

@@ -1,0 +1,135 @@
+// geokern mesh: expand_crease_normals_mesh_cy (see mesh_py.hpp).
+//
+// The arguments go through numpy as an interpreted caller would pass them
+// (ascontiguousarray to float32 and uint32, reshape to triangle rows, with
+// numpy's own errors); the splitting itself is the native loop of
+// crease_split.cpp.
+#include "mesh/mesh_py.hpp"
+
+#include "core/constants.hpp"
+#include "mesh/crease_split.hpp"
+#include "mesh/mesh_input_py.hpp"
+#include "module/args.hpp"
+#include "module/errors.hpp"
+#include "module/numpy_api.hpp"
+#include "module/numpy_math.hpp"
+
+#include <optional>
+
+namespace gk {
+
+namespace {
+
+// numpy's own text for a fancy index out of bounds.
+constexpr const char* kOutOfBounds = "index %u is out of bounds for axis 0 with size %llu";
+
+// Checks the corner indices column by column, as gathering the three
+// corner rows would meet them.
+bool check_triangle_indices(const ArrayView& tris, Py_ssize_t vertex_count) {
+    const auto rows = tris.rows<const uint32_t>();
+    for (int c = 0; c < 3; ++c) {
+        const StridedItems<const uint32_t> column{rows.data + c * rows.col_stride, rows.row_stride};
+        if (!check_indices(column, tris.extent(0), static_cast<uint64_t>(vertex_count),
+                           kOutOfBounds)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+const char* const kExpandCreaseNormalsDoc =
+    "\n"
+    "    Split vertices only where adjacent face normals exceed ``crease_angle_deg``.\n"
+    "    Coplanar regions (e.g. roofs) share one averaged normal; sharp building\n"
+    "    corners stay hard-edged. Returns the same tuple as expand_flat_shaded_mesh_cy.\n"
+    "    ";
+
+PyObject* crease_angle_defaults() { return Py_BuildValue("(d)", 60.0); }
+
+PyObject* expand_crease_normals_mesh_cy(Call& call) {
+    double angle = 0.0;
+    if (!to_double(call[2], &angle)) return GK_FAIL(call);
+    const float crease_angle_deg = static_cast<float>(angle);
+    if (!check_arg_type(call[0], &PyArray_Type, false, "pos", false) ||
+        !check_arg_type(call[1], &PyArray_Type, false, "indices", false)) {
+        return GK_FAIL(call);
+    }
+    PyRef pos_array(numpy_call("ascontiguousarray", call[0], "float32"));
+    if (!pos_array) return GK_FAIL(call);
+    PyRef index_array(numpy_call("ascontiguousarray", call[1], "uint32"));
+    if (!index_array) return GK_FAIL(call);
+    const Py_ssize_t first_dim = PyObject_Size(index_array.get());
+    if (first_dim < 0) return GK_FAIL(call);
+    if (first_dim < 3) {
+        PyObject* empty = empty_mesh();
+        if (!empty) return GK_FAIL(call);
+        return empty;
+    }
+    PyRef tris_array(PyObject_CallMethod(index_array.get(), "reshape", "ii", -1, 3));
+    if (!tris_array) return GK_FAIL(call);
+
+    ArrayView pos, tris;
+    if (!ArrayView::acquire(pos_array.get(), kConstFloat2D, pos)) return GK_FAIL(call);
+    if (!ArrayView::acquire(tris_array.get(), kConstIndex2D, tris)) return GK_FAIL(call);
+    const Py_ssize_t num_tris = tris.extent(0);
+    const Py_ssize_t vertex_count = pos.extent(0);
+    if (pos.extent(1) != 3) {
+        PyErr_Format(PyExc_ValueError, "pos must have 3 columns, got %zd", pos.extent(1));
+        return GK_FAIL(call);
+    }
+    if (!check_triangle_indices(tris, vertex_count)) return GK_FAIL(call);
+    // Output vertex numbers and triangle numbers are uint32.
+    if (3 * num_tris > Py_ssize_t{UINT32_MAX}) {
+        PyErr_Format(PyExc_OverflowError, "indices holds %zd triangles, more than uint32 can number",
+                     num_tris);
+        return GK_FAIL(call);
+    }
+
+    PyRef corner_ids;
+    ArrayView ids;
+    if (!new_result("zeros", {3 * num_tris}, "uint32", kIndex1D, corner_ids, ids)) {
+        return GK_FAIL(call);
+    }
+    // cos(deg2rad(angle)) as numpy evaluates it, rounded to float32 for the
+    // comparisons.
+    const double radians = static_cast<double>(mesh::clamp_crease_angle(crease_angle_deg)) * kDegToRad;
+    const auto cos_threshold = static_cast<float>(numpy_cos(radians));
+    // The working arrays may fail to allocate: MemoryError, nothing kept.
+    std::optional<mesh::CreaseVertices> split;
+    PyObject* const done = guard_cpp([&]() -> PyObject* {
+        split = mesh::split_creases(pos.rows<const float>(), vertex_count, tris.rows<const uint32_t>(),
+                                    num_tris, cos_threshold,
+                                    ids.items<uint32_t>());
+        return Py_None;  // borrowed, only a mark of success
+    });
+    if (!done) return GK_FAIL(call);
+
+    const auto m = static_cast<Py_ssize_t>(split->sources.size());
+    PyRef parts[4];
+    ArrayView views[4];
+    if (!new_result("empty", {m, 3}, "float32", kFloat2D, parts[0], views[0]) ||
+        !new_result("empty", {m, 3}, "float32", kFloat2D, parts[1], views[1]) ||
+        !new_result("empty", {m}, "uint32", kIndex1D, parts[3], views[3])) {
+        return GK_FAIL(call);
+    }
+    parts[2] = std::move(corner_ids);
+    const auto points = pos.rows<const float>();
+    const auto new_pos = views[0].rows<float>();
+    const auto normals = views[1].rows<float>();
+    const auto sources = views[3].items<uint32_t>();
+    for (Py_ssize_t j = 0; j < m; ++j) {
+        const uint32_t v = split->sources[j];
+        for (int k = 0; k < 3; ++k) {
+            new_pos(j, k) = points(v, k);
+            normals(j, k) = split->normals[3 * j + k];
+        }
+        sources[j] = v;
+    }
+    PyObject* result = mesh_tuple(parts);
+    if (!result) return GK_FAIL(call);
+    return result;
+}
+
+}  // namespace gk

@@ -1,0 +1,30 @@
+// geokern mesh: area-weighted smooth vertex normals.
+//
+// A vertex's normal is the sum of the unnormalised face normals of the
+// triangles that use it (so each triangle weighs by its area), scaled to
+// unit length; a vertex whose sum is (nearly) zero gets (0, 0, 1).
+#pragma once
+
+#include "mesh/vec3.hpp"
+#include "module/strided.hpp"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace gk::mesh {
+
+// Adds the face normal (p1 - p0) x (p2 - p0) of each of the `num_tris`
+// triangles indices[3t], indices[3t + 1], indices[3t + 2] to rows i0, then
+// i1, then i2 of `normals`, triangles in index order (a corner listed twice
+// receives it twice).  Every index must be a row of `pos` and of `normals`.
+void accumulate_face_normals(StridedRows<const float> pos, StridedItems<const uint32_t> indices,
+                             std::ptrdiff_t num_tris, StridedRows<float> normals) noexcept;
+
+// Row i of `normals` scaled to unit length: x * (1/L), y * (1/L), z * (1/L)
+// with L its float32 length, or (0, 0, 1) when L (as a double) is not above
+// 1e-6.
+inline void normalize_row(const StridedRows<float>& normals, std::ptrdiff_t i) noexcept {
+    store(normals, i, unit_or_up(load(normals, i)));
+}
+
+}  // namespace gk::mesh

@@ -1,0 +1,73 @@
+"""BD-09: the rotation against a reference from the formulas, compositions, round trips."""
+
+import math
+
+import numpy as np
+import pytest
+
+import geokern
+
+PI = 3.141592653589793
+
+
+def ref_gcj02_to_bd09(lon, lat):
+    z = math.sqrt(lon * lon + lat * lat) + 0.00002 * math.sin(lat * PI)
+    theta = math.atan2(lat, lon) + 0.000003 * math.cos(lon * PI)
+    return [z * math.cos(theta) + 0.0065, z * math.sin(theta) + 0.006]
+
+
+def ref_bd09_to_gcj02(lon, lat):
+    x, y = lon - 0.0065, lat - 0.006
+    z = math.sqrt(x * x + y * y) - 0.00002 * math.sin(y * PI)
+    theta = math.atan2(y, x) - 0.000003 * math.cos(x * PI)
+    return [z * math.cos(theta), z * math.sin(theta)]
+
+
+rng = np.random.default_rng(4)
+POINTS = [(0.0, 0.0), (116.4, 39.9), (-180.0, -90.0), (180.0, 90.0), (0.0065, 0.006)] + [
+    tuple(p) for p in np.column_stack([rng.uniform(-180, 180, 30),
+                                       rng.uniform(-90, 90, 30)]).tolist()]
+
+
+@pytest.mark.parametrize("lon, lat", POINTS)
+def test_matches_reference(lon, lat):
+    bd = geokern.gcj02_to_bd09_cy(lon, lat)
+    gcj = geokern.bd09_to_gcj02_cy(lon, lat)
+    assert type(bd) is list and type(gcj) is list
+    np.testing.assert_allclose(bd, ref_gcj02_to_bd09(lon, lat), rtol=1e-15, atol=1e-15)
+    np.testing.assert_allclose(gcj, ref_bd09_to_gcj02(lon, lat), rtol=1e-15, atol=1e-15)
+
+
+@pytest.mark.parametrize("lon", np.linspace(73.0, 136.0, 8))
+@pytest.mark.parametrize("lat", np.linspace(3.0, 54.0, 8))
+def test_round_trip_over_china(lon, lat):
+    back = geokern.bd09_to_gcj02_cy(*geokern.gcj02_to_bd09_cy(lon, lat))
+    np.testing.assert_allclose(back, [lon, lat], rtol=0, atol=1e-7)
+
+
+@pytest.mark.parametrize("lon, lat", [(116.4, 39.9), (121.47, 31.23), (0.0, 0.0), (-74.0, 40.7)])
+def test_compositions_go_through_gcj02(lon, lat):
+    gcj = geokern.wgs84_to_gcj02_cy(lon, lat)
+    assert geokern.wgs84_to_bd09_cy(lon, lat) == geokern.gcj02_to_bd09_cy(*gcj)
+    bd = geokern.wgs84_to_bd09_cy(lon, lat)
+    # The China test of the way back is made on the GCJ-02 position.
+    back = geokern.bd09_to_wgs84_cy(*bd)
+    assert back == geokern.gcj02_to_wgs84_cy(*geokern.bd09_to_gcj02_cy(*bd))
+    assert type(back) is list
+    assert math.hypot((back[0] - lon) * 111320 * math.cos(math.radians(lat)),
+                      (back[1] - lat) * 110574) < 2.5  # metres; 0.05 in Beijing
+
+
+def test_exact_results():
+    assert geokern.gcj02_to_bd09_cy(0.0, 0.0) == [0.0065, 0.006]
+    assert geokern.wgs84_to_bd09_cy(0.0, 0.0) == [0.0065, 0.006]  # outside China, still shifted
+    out = geokern.bd09_to_gcj02_cy(0.0065, 0.006)
+    assert out == [0.0, 0.0] and math.copysign(1, out[1]) == -1.0
+
+
+@pytest.mark.parametrize("name", ["gcj02_to_bd09_cy", "bd09_to_gcj02_cy", "wgs84_to_bd09_cy",
+                                  "bd09_to_wgs84_cy"])
+def test_non_finite_values_flow_through(name):
+    out = getattr(geokern, name)(float("nan"), 30.0)
+    assert math.isnan(out[0]) and math.isnan(out[1])
+    assert len(getattr(geokern, name)(float("inf"), 30.0)) == 2

@@ -1,0 +1,113 @@
+"""Mesh functions: argument rules and input that no vertex row backs."""
+
+import re
+
+import numpy as np
+import pytest
+
+import geokern
+
+smooth = geokern.calculate_smooth_normals_cy
+flat = geokern.expand_flat_shaded_mesh_cy
+crease = geokern.expand_crease_normals_mesh_cy
+
+POS = np.array([[0, 0, 0], [1, 0, 0], [0, 1, 0], [1, 1, 0]], np.float32)
+
+
+def indices(*values):
+    return np.array(values, np.uint32)
+
+
+@pytest.mark.parametrize("call, text", [
+    (lambda: smooth(POS, indices(0, 1, 4), 4), "index 4 out of range for 4 vertices"),
+    (lambda: smooth(POS, indices(0, 1, 3), 3), "index 3 out of range for 3 vertices"),
+    (lambda: smooth(POS[:2], indices(0, 1, 2), 4), "index 2 out of range for 2 vertices"),
+    (lambda: smooth(POS, indices(0, 2**31, 1), 4), "index 2147483648 out of range for 4 vertices"),
+    (lambda: flat(POS, indices(0, 1, 2, 9, 0, 0)), "index 9 out of range for 4 vertices"),
+    (lambda: flat(POS, indices(2**32 - 1, 1, 2)), "index 4294967295 out of range for 4 vertices"),
+    (lambda: crease(POS, indices(0, 1, 2, 0, 3, 7)), "index 7 is out of bounds for axis 0 with size 4"),
+    (lambda: crease(POS[:0], indices(0, 1, 2)), "index 0 is out of bounds for axis 0 with size 0"),
+])
+def test_indices_beyond_the_vertices(call, text):
+    with pytest.raises(IndexError, match=re.escape(text)):
+        call()
+
+
+def test_crease_index_error_is_numpys():
+    with pytest.raises(IndexError) as numpy_error:
+        POS[indices(0, 1, 2, 0, 3, 7).reshape(-1, 3)[:, 2]]
+    with pytest.raises(IndexError, match=re.escape(str(numpy_error.value))):
+        crease(POS, indices(0, 1, 2, 0, 3, 7))
+
+
+@pytest.mark.parametrize("call, text", [
+    (lambda: smooth(None, indices(0, 1, 2), 3), "pos is None but indices holds 1 triangle"),
+    (lambda: flat(None, indices(0, 1, 2, 2)), "pos is None but indices holds 1 triangle"),
+    (lambda: smooth(POS[:, :2], indices(0, 1, 2), 4), "pos must have at least 3 columns, got 2"),
+    (lambda: flat(POS[:, :2], indices(0, 1, 2)), "pos must have at least 3 columns, got 2"),
+    (lambda: crease(POS[:, :2], indices(0, 1, 2)), "pos must have 3 columns, got 2"),
+    (lambda: crease(np.hstack([POS, POS]), indices(0, 1, 2)), "pos must have 3 columns, got 6"),
+    (lambda: crease(POS[0], indices(0, 1, 2)), "Buffer has wrong number of dimensions"),
+])
+def test_positions_that_cannot_back_triangles(call, text):
+    with pytest.raises(ValueError, match=re.escape(text)):
+        call()
+
+
+def test_crease_reshape_error_is_numpys():
+    with pytest.raises(ValueError) as numpy_error:
+        indices(0, 1, 2, 3).reshape(-1, 3)
+    with pytest.raises(ValueError, match=re.escape(str(numpy_error.value))):
+        crease(POS, indices(0, 1, 2, 3))
+
+
+@pytest.mark.parametrize("args, text", [
+    ((None, indices(0, 1, 2)), "Argument 'pos' has incorrect type (expected numpy.ndarray, got NoneType)"),
+    ((POS.tolist(), [0, 1, 2]), "Argument 'pos' has incorrect type (expected numpy.ndarray, got list)"),
+    ((POS, (0, 1, 2)), "Argument 'indices' has incorrect type (expected numpy.ndarray, got tuple)"),
+    ((None, None, "wide"), "must be real number, not str"),   # the angle is converted first
+    ((POS, indices(0, 1, 2), 1, 2), "takes at most 3 positional arguments (4 given)"),
+    ((POS,), "takes at least 2 positional arguments (1 given)"),
+])
+def test_crease_argument_errors(args, text):
+    with pytest.raises(TypeError, match=re.escape(text)):
+        crease(*args)
+
+
+def test_crease_accepts_array_subclasses_and_keywords():
+    class Sub(np.ndarray):
+        pass
+    result = crease(indices=indices(0, 1, 2).view(Sub), pos=POS.view(Sub), crease_angle_deg=True)
+    assert len(result[0]) == 3
+
+
+@pytest.mark.parametrize("call, error", [
+    (lambda: smooth(POS, indices(0, 1, 2), "4"), TypeError),
+    (lambda: smooth(POS, indices(0, 1, 2), 2**31), OverflowError),
+    (lambda: smooth(POS.astype(np.float64), indices(0, 1, 2), 4), ValueError),
+    (lambda: flat(POS, indices(0, 1, 2).astype(np.int32)), ValueError),
+    (lambda: flat(POS, indices(0, 1, 2)[None]), ValueError),
+])
+def test_native_argument_errors(call, error):
+    with pytest.raises(error):
+        call()
+
+
+def test_failures_carry_the_function_entry():
+    with pytest.raises(IndexError) as info:
+        crease(POS, indices(0, 1, 9))
+    assert info.traceback[-1].name == "geokern.expand_crease_normals_mesh_cy"
+
+
+def test_documentation():
+    assert smooth.__doc__ is None
+    assert flat.__doc__.splitlines() == [
+        "", "    Expand indexed mesh so each triangle corner is a unique vertex carrying the",
+        "    face normal (hard-edge / flat shading). Returns",
+        "    (new_pos, new_normals, new_indices, src_vertex_indices).", "    "]
+    assert crease.__doc__.splitlines()[1:] == [
+        "    Split vertices only where adjacent face normals exceed ``crease_angle_deg``.",
+        "    Coplanar regions (e.g. roofs) share one averaged normal; sharp building",
+        "    corners stay hard-edged. Returns the same tuple as expand_flat_shaded_mesh_cy.",
+        "    "]
+    assert crease.__defaults__ == (60.0,) and type(crease.__defaults__[0]) is float

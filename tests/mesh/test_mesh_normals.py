@@ -1,0 +1,311 @@
+"""Mesh normals: smooth, flat-shaded and crease-split, against numpy references."""
+
+import math
+
+import numpy as np
+import pytest
+
+import geokern
+
+smooth = geokern.calculate_smooth_normals_cy
+flat = geokern.expand_flat_shaded_mesh_cy
+crease = geokern.expand_crease_normals_mesh_cy
+
+# A unit square in the z = 0 plane, as two counter-clockwise triangles.
+QUAD_POS = np.array([[0, 0, 0], [1, 0, 0], [0, 1, 0], [1, 1, 0]], np.float32)
+QUAD_IDX = np.array([0, 1, 2, 2, 1, 3], np.uint32)
+
+# The unit cube, 12 outward-wound triangles.
+CUBE_POS = np.array([[x, y, z] for x in (0, 1) for y in (0, 1) for z in (0, 1)], np.float32)
+CUBE_IDX = np.array([
+    0, 1, 3, 0, 3, 2,   # x = 0
+    4, 6, 7, 4, 7, 5,   # x = 1
+    0, 4, 5, 0, 5, 1,   # y = 0
+    2, 3, 7, 2, 7, 6,   # y = 1
+    0, 2, 6, 0, 6, 4,   # z = 0
+    1, 5, 7, 1, 7, 3,   # z = 1
+], np.uint32)
+
+
+def random_mesh(rng, vertices, triangles, repeated=0.1):
+    """Random positions (some duplicated) and triangles, some of which use a
+    vertex at two corners."""
+    pos = rng.normal(size=(vertices, 3)).astype(np.float32)
+    pos[rng.integers(0, vertices, vertices // 10)] = pos[0]
+    tris = rng.integers(0, vertices, (triangles, 3))
+    twice = rng.random(triangles) < repeated
+    tris[twice, 1] = tris[twice, 0]
+    return pos, tris.astype(np.uint32).ravel()
+
+
+def height_field(rng, n, roughness):
+    """An n x n grid surface with random heights: neighbouring faces bend by
+    angles spread over the whole range of interesting crease angles."""
+    x, y = np.meshgrid(np.arange(n), np.arange(n))
+    z = rng.normal(scale=roughness, size=(n, n))
+    pos = np.column_stack([x.ravel(), y.ravel(), z.ravel()]).astype(np.float32)
+    v = (np.arange(n - 1)[:, None] * n + np.arange(n - 1)).ravel()
+    tris = np.column_stack([v, v + 1, v + n, v + n, v + 1, v + n + 1])
+    return pos, tris.astype(np.uint32).ravel()
+
+
+def face_cross(pos, idx):
+    """Unnormalised float32 face normals of the complete triangles of idx."""
+    tris = idx[:len(idx) // 3 * 3].reshape(-1, 3).astype(np.int64)
+    p0, p1, p2 = pos[tris[:, 0], :3], pos[tris[:, 1], :3], pos[tris[:, 2], :3]
+    return np.cross(p1 - p0, p2 - p0)
+
+
+def unit_or_up(rows):
+    """rows * (1 / |row|) in float32, (0, 0, 1) where |row| is not above 1e-6."""
+    length = np.sqrt(np.add.reduce(rows * rows, axis=1))
+    with np.errstate(divide="ignore", invalid="ignore"):
+        scaled = rows * (np.float32(1) / length)[:, None]
+    return np.where((length.astype(np.float64) > 1e-6)[:, None], scaled,
+                    np.array([0, 0, 1], np.float32))
+
+
+def smooth_reference(pos, idx, vertex_count):
+    f = face_cross(pos, idx)
+    sums = np.zeros((vertex_count, 3), np.float32)
+    # add.at works through the corners in order: triangles, then corners.
+    np.add.at(sums, idx[:len(f) * 3].astype(np.int64), np.repeat(f, 3, axis=0))
+    return unit_or_up(sums)
+
+
+def flat_reference(pos, idx):
+    f = unit_or_up(face_cross(pos, idx))
+    used = idx[:len(f) * 3]
+    return pos[used.astype(np.int64), :3], np.repeat(f, 3, axis=0), np.arange(len(used)), used
+
+
+def crease_reference(pos, indices, crease_angle_deg=60.0):
+    """The interpreted crease splitting, statement by statement."""
+    angle = np.float32(crease_angle_deg)
+    pos = np.ascontiguousarray(pos, dtype=np.float32)
+    indices = np.ascontiguousarray(indices, dtype=np.uint32)
+    if indices.shape[0] < 3:
+        return (np.zeros((0, 3), np.float32), np.zeros((0, 3), np.float32),
+                np.zeros(0, np.uint32), np.zeros(0, np.uint32))
+    tris = indices.reshape(-1, 3)
+    num_tris, vertex_count = tris.shape[0], pos.shape[0]
+    p0, p1, p2 = pos[tris[:, 0]], pos[tris[:, 1]], pos[tris[:, 2]]
+    cross = np.cross(p1 - p0, p2 - p0)
+    lens = np.maximum(np.linalg.norm(cross, axis=1, keepdims=True), 1e-8)
+    face_normals = (cross / lens).astype(np.float32)
+    if not angle < 180:
+        angle = np.float32(180)
+    elif angle <= 0:
+        angle = np.float32(0)
+    cos_thresh = np.float32(np.cos(np.deg2rad(float(angle))))
+    vert_tris = [[] for _ in range(vertex_count)]
+    for t in range(num_tris):
+        for c in range(3):
+            vert_tris[tris[t, c]].append(t)
+    corner_new_id = np.zeros((num_tris, 3), np.uint32)
+    new_positions, new_normals, src_idx = [], [], []
+    for v in range(vertex_count):
+        clusters = []
+        for fi in vert_tris[v]:
+            fn = face_normals[fi]
+            for cluster in clusters:
+                rep = face_normals[cluster[0]]
+                if fn[0] * rep[0] + fn[1] * rep[1] + fn[2] * rep[2] >= cos_thresh:
+                    cluster.append(fi)
+                    break
+            else:
+                clusters.append([fi])
+        for cluster in clusters:
+            n = face_normals[cluster].mean(axis=0)
+            ln = float(np.linalg.norm(n))
+            n = (n / ln).astype(np.float32) if ln > 1e-8 else np.array([0, 0, 1], np.float32)
+            for t in set(cluster):
+                corner_new_id[t][tris[t] == v] = len(src_idx)
+            new_positions.append(pos[v])
+            new_normals.append(n)
+            src_idx.append(v)
+    return (np.asarray(new_positions, np.float32), np.asarray(new_normals, np.float32),
+            corner_new_id.reshape(-1), np.asarray(src_idx, np.uint32))
+
+
+def assert_same(got, want):
+    """Equal values, dtypes and shapes, bit for bit (so -0.0 != 0.0)."""
+    for g, w in zip(got, want, strict=True):
+        w = np.asarray(w, g.dtype)
+        assert g.shape == w.shape
+        assert g.tobytes() == w.tobytes()
+
+
+def assert_mesh_dtypes(result):
+    assert [a.dtype for a in result] == [np.float32, np.float32, np.uint32, np.uint32]
+    assert all(a.flags.c_contiguous for a in result)
+
+
+EMPTY_SHAPES = [(0, 3), (0, 3), (0,), (0,)]
+
+# ============================================================================
+# Smooth vertex normals
+# ============================================================================
+
+
+@pytest.mark.parametrize("idx, expected", [
+    ([0, 1, 2], [[0, 0, 1]] * 3 + [[0, 0, 1]]),              # counter-clockwise; 3 unused
+    ([0, 2, 1], [[0, 0, -1]] * 3 + [[0, 0, 1]]),             # clockwise
+    ([0, 1, 2, 0, 2, 1], [[0, 0, 1]] * 4),                   # opposite windings cancel
+    ([0, 1, 1, 0, 1, 3], [[0, 0, 1]] * 4),                   # degenerate triangles add nothing
+    ([], [[0, 0, 1]] * 4),
+    ([0, 2, 1, 3], [[0, 0, -1]] * 3 + [[0, 0, 1]]),           # a trailing index is ignored
+])
+def test_smooth_hand_checked(idx, expected):
+    got = smooth(QUAD_POS, np.array(idx, np.uint32), 4)
+    assert got.dtype == np.float32 and got.shape == (4, 3)
+    np.testing.assert_array_equal(got, expected)
+
+
+@pytest.mark.parametrize("length, expected", [
+    (np.float32(1e-6), [0, 0, 1]),                          # just below the double 1e-6
+    (np.nextafter(np.float32(1e-6), np.float32(1)), [0, -1, 0]),
+])
+def test_smooth_zero_length_threshold(length, expected):
+    pos = np.array([[0, 0, 0], [length, 0, 0], [0, 0, 1]], np.float32)
+    np.testing.assert_array_equal(smooth(pos, np.array([0, 1, 2], np.uint32), 3), [expected] * 3)
+
+
+@pytest.mark.parametrize("pos, idx, count, shape", [
+    (QUAD_POS, QUAD_IDX[:0], 0, (0, 3)),
+    (None, None, 2, (2, 3)),
+    (QUAD_POS[:, :2], None, 1, (1, 3)),   # columns are not read without triangles
+])
+def test_smooth_without_triangles(pos, idx, count, shape):
+    got = smooth(pos, idx, count)
+    assert got.shape == shape
+    assert (got == [0, 0, 1]).all()
+
+
+def test_smooth_negative_vertex_count_is_numpys_error():
+    with pytest.raises(ValueError, match="negative dimensions"):
+        smooth(QUAD_POS, QUAD_IDX, -1)
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_smooth_matches_reference(seed):
+    rng = np.random.default_rng(seed)
+    pos, idx = random_mesh(rng, 50, 400)
+    pos = np.hstack([pos, pos])[::-1, 1:5]        # strided, four columns
+    assert_same([smooth(pos, idx, 60)], [smooth_reference(pos, idx, 60)])
+
+
+def test_smooth_does_not_depend_on_thread_count(python):
+    code = """
+        import hashlib, numpy as np, geokern
+        rng = np.random.default_rng(7)
+        pos = rng.normal(size=(30001, 3)).astype(np.float32)
+        idx = rng.integers(0, 30001, 90000).astype(np.uint32)
+        print(hashlib.sha256(geokern.calculate_smooth_normals_cy(pos, idx, 30001)).hexdigest())
+    """
+    assert python(code, {"OMP_NUM_THREADS": "1"}) == python(code, {"OMP_NUM_THREADS": "3"})
+
+
+# ============================================================================
+# Flat-shaded expansion
+# ============================================================================
+
+
+@pytest.mark.parametrize("idx", [None, [], [0], [0, 1]])
+def test_flat_without_triangles(idx):
+    result = flat(None, None if idx is None else np.array(idx, np.uint32))
+    assert [a.shape for a in result] == EMPTY_SHAPES
+    assert_mesh_dtypes(result)
+
+
+@pytest.mark.parametrize("idx", [[0, 1, 2], [0, 2, 1], [0, 1, 1], [0, 1, 2, 2, 1, 3, 0]])
+def test_flat_hand_checked_and_reference(idx):
+    idx = np.array(idx, np.uint32)
+    result = flat(QUAD_POS, idx)
+    assert_mesh_dtypes(result)
+    assert_same(result, flat_reference(QUAD_POS, idx))
+
+
+def test_flat_normals_of_windings_and_degenerates():
+    normals = flat(QUAD_POS, np.array([0, 1, 2, 0, 2, 1, 0, 1, 1], np.uint32))[1]
+    np.testing.assert_array_equal(normals, [[0, 0, 1]] * 3 + [[0, 0, -1]] * 3 + [[0, 0, 1]] * 3)
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_flat_matches_reference(seed):
+    pos, idx = random_mesh(np.random.default_rng(seed), 40, 300)
+    assert_same(flat(pos, idx[::-1]), flat_reference(pos, idx[::-1]))
+
+
+# ============================================================================
+# Crease-angle splitting
+# ============================================================================
+
+
+@pytest.mark.parametrize("idx", [[], [0], [0, 1], np.zeros((2, 3))])
+def test_crease_without_triangles(idx):
+    result = crease(QUAD_POS, np.asarray(idx, np.uint32))
+    assert [a.shape for a in result] == EMPTY_SHAPES
+    assert_mesh_dtypes(result)
+
+
+def test_crease_flat_quad_keeps_its_vertices():
+    pos, normals, idx, src = crease(QUAD_POS, QUAD_IDX)
+    assert_mesh_dtypes((pos, normals, idx, src))
+    assert_same((pos, normals, idx, src), (QUAD_POS, [[0, 0, 1]] * 4, QUAD_IDX, range(4)))
+
+
+def test_crease_cube_splits_every_corner():
+    pos, normals, idx, src = crease(CUBE_POS, CUBE_IDX)
+    assert len(pos) == 24
+    np.testing.assert_array_equal(src, np.repeat(np.arange(8), 3))
+    tris = idx.reshape(-1, 3)
+    face_axis = np.repeat(np.eye(3), 4, axis=0) * np.tile([-1, -1, 1, 1], 3)[:, None]
+    for t, axis in enumerate(face_axis):
+        np.testing.assert_array_equal(normals[tris[t]], [axis] * 3)
+    np.testing.assert_array_equal(pos[idx], CUBE_POS[CUBE_IDX])
+
+
+@pytest.mark.parametrize("angle, vertices", [
+    (180.0, 8), (1e9, 8), (math.nan, 8),        # everything joins the first group
+    (90.0, 24),                                 # cos(pi/2) > 0: right angles split
+    (90.001, 8), (0.0, 24), (-5.0, 24),
+])
+def test_crease_angle_limits(angle, vertices):
+    assert len(crease(CUBE_POS, CUBE_IDX, angle)[0]) == vertices
+
+
+def test_crease_at_180_averages_unweighted():
+    pos, normals, idx, src = crease(CUBE_POS, CUBE_IDX, crease_angle_deg=180)
+    np.testing.assert_array_equal(idx, CUBE_IDX)
+    # Corner 0 touches the x, y and z = 0 faces with 2, 2 and 2 triangles.
+    np.testing.assert_allclose(normals[0], -np.ones(3) / math.sqrt(3), rtol=1e-6)
+
+
+def test_crease_repeated_corner_takes_the_later_group():
+    # Triangle 1 uses vertex 0 twice and is degenerate (normal 0): at 0
+    # degrees each of its two entries opens a group, and both corners take
+    # the second.
+    pos = QUAD_POS
+    idx = np.array([0, 1, 2, 0, 0, 3, 0, 2, 1], np.uint32)
+    result = crease(pos, idx, 0.0)
+    assert_same(result, crease_reference(pos, idx, 0.0))
+    assert result[2][3] == result[2][4]
+
+
+def test_crease_two_dimensional_indices_are_flattened():
+    assert_same(crease(CUBE_POS, CUBE_IDX.reshape(-1, 3)), crease(CUBE_POS, CUBE_IDX))
+
+
+@pytest.mark.parametrize("case", range(12))
+def test_crease_matches_the_interpreted_algorithm(case):
+    rng = np.random.default_rng(100 + case)
+    if case % 3 == 0:
+        pos, idx = random_mesh(rng, int(rng.integers(20, 60)), int(rng.integers(100, 400)))
+    else:
+        pos, idx = height_field(rng, 12, roughness=[0.2, 1.0, 3.0][case % 3])
+        idx = np.concatenate([idx, idx[:30]])          # some triangles listed twice
+    pos[rng.integers(0, len(pos), 3)] = pos[1]         # zero-area triangles
+    pos = pos.astype(np.float64)                       # converted to float32 on the way in
+    angle = [rng.uniform(-10, 200), rng.uniform(0, 90), 60.0, 180.0][case % 4]
+    assert_same(crease(pos, idx.astype(np.int64), angle), crease_reference(pos, idx, angle))
