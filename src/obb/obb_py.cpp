@@ -137,12 +137,4 @@ PyObject* generate_obb_2d_from_points_cython(ArrayViewSlice pos_array) {
     return text;
 }
 
-PyObject* generate_obb_2d_from_points(Call& call) {
-    ArrayView points;
-    if (!ArrayView::acquire(call[0], kDouble2D, points)) return GK_FAIL(call);
-    PyObject* result = generate_obb_2d_from_points_cython(points.slice());
-    if (!result) return GK_FAIL(call);
-    return result;
-}
-
 }  // namespace gk
