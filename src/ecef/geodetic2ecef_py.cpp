@@ -56,14 +56,6 @@ PyObject* geodetic2ecef_cython_np_mv(ArrayViewSlice arr) {
     return result.release();
 }
 
-PyObject* geodetic2ecef_np_cy(Call& call) {
-    ArrayView in;
-    if (!ArrayView::acquire(call[0], kConstDouble2D, in)) return GK_FAIL(call);
-    PyObject* result = geodetic2ecef_cython_np_mv(in.slice());
-    if (!result) return GK_FAIL(call);
-    return result;
-}
-
 PyObject* geodetic2ecef_fast_array(Call& call) {
     return map_rows3(call, ecef::geodetic_to_ecef_rows);
 }

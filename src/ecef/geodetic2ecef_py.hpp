@@ -16,7 +16,8 @@
 
 namespace gk {
 
-PyObject* geodetic2ecef_np_cy(Call& call);  // also serves geodetic2ecef_cy_np
+// geodetic2ecef_np_cy and geodetic2ecef_cy_np are
+// slice_body<kConstDouble2D, geodetic2ecef_cython_np_mv>.
 PyObject* geodetic2ecef_fast_array(Call& call);
 
 // Native exports.  New references, or nullptr with an exception set.

@@ -6,6 +6,8 @@
 #include "ecef/ecef2geodetic_batch_py.hpp"
 #include "ecef/ecef2geodetic_py.hpp"
 #include "ecef/geodetic2ecef_py.hpp"
+#include "obb/obb_py.hpp"
+#include "obb/obj_file_py.hpp"
 
 namespace gk {
 
@@ -17,6 +19,7 @@ struct CapiEntry {
     void* function;
 };
 
+constexpr const char* kOneObject = "PyObject *(PyObject *)";
 constexpr const char* kTwoDoubles = "PyObject *(double const , double const )";
 constexpr const char* kThreeDoubles = "PyObject *(double const , double const , double const )";
 constexpr const char* kOneSlice = "PyObject *(__Pyx_memviewslice)";
@@ -31,7 +34,10 @@ void* address(F* function) {
 
 // In publication order.
 const CapiEntry kCapi[] = {
+    {"generate_obb_2d_from_obj_file_cython", kOneObject,
+     address(generate_obb_2d_from_obj_file_cython)},
     {"ecef2geodetic_list_cython", kObjectAndSlice, address(ecef2geodetic_list_cython)},
+    {"generate_obb_2d_from_points_cython", kOneSlice, address(generate_obb_2d_from_points_cython)},
     {"geodetic2ecef_cython_np_mv", kOneSlice, address(geodetic2ecef_cython_np_mv)},
     {"ecef2geodetic_nparray_cython", kTwoSlicesAndBool, address(ecef2geodetic_nparray_cython)},
     {"bd09_to_gcj02", kTwoDoubles, address(bd09_to_gcj02)},

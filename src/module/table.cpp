@@ -14,6 +14,9 @@
 #include "ecef/geodetic2ecef_py.hpp"
 #include "mesh/mesh_py.hpp"
 #include "module/scalar_body.hpp"
+#include "module/slice_body.hpp"
+#include "obb/obb_py.hpp"
+#include "obb/obj_file_py.hpp"
 
 namespace gk {
 
@@ -41,8 +44,10 @@ const FunctionSpec kFunctions[] = {
     {"geodetic2ecef_cpp", {"lon", "lat", "alt"}, 3, 3, nullptr, nullptr, geodetic2ecef_cpp},
     {"geodetic2ecef_cy", {"lon", "lat", "alt"}, 3, 3, nullptr, nullptr,
      scalar_body<geodetic2ecef_cython>},
-    {"geodetic2ecef_cy_np", {"arr"}, 1, 1, nullptr, nullptr, geodetic2ecef_np_cy},
-    {"geodetic2ecef_np_cy", {"arr"}, 1, 1, nullptr, nullptr, geodetic2ecef_np_cy},
+    {"geodetic2ecef_cy_np", {"arr"}, 1, 1, nullptr, nullptr,
+     slice_body<kConstDouble2D, geodetic2ecef_cython_np_mv>},
+    {"geodetic2ecef_np_cy", {"arr"}, 1, 1, nullptr, nullptr,
+     slice_body<kConstDouble2D, geodetic2ecef_cython_np_mv>},
     {"ecef2geodetic_cy", {"x", "y", "z"}, 3, 3, nullptr, nullptr,
      scalar_body<ecef2geodetic_cython>},
     {"ecef2geodetic_nparray_cy", {"pos_array", "transform", "return_z"}, 3, 1,
@@ -51,6 +56,10 @@ const FunctionSpec kFunctions[] = {
      ecef2geodetic_np_cy_defaults, nullptr, ecef2geodetic_np_cy},
     {"ecef2geodetic_list_cy", {"pos_array", "transform"}, 2, 2, nullptr, nullptr,
      ecef2geodetic_list_cy},
+    {"generate_obb_2d_from_points", {"pos_array"}, 1, 1, nullptr, nullptr,
+     slice_body<kDouble2D, generate_obb_2d_from_points_cython>},
+    {"generate_obb_2d_from_obj_file", {"obj_file"}, 1, 1, nullptr, nullptr,
+     generate_obb_2d_from_obj_file},
     {"wgs84_to_gcj02_cy", {"lon", "lat"}, 2, 2, nullptr, nullptr, wgs84_to_gcj02_cy},
     {"wgs84_to_bd09_cy", {"lon", "lat"}, 2, 2, nullptr, nullptr, wgs84_to_bd09_cy},
     {"gcj02_to_wgs84_cy", {"lon", "lat"}, 2, 2, nullptr, nullptr, gcj02_to_wgs84_cy},

@@ -1,6 +1,7 @@
 // geokern module layer: typed array views (see view.hpp).
 #include "module/view.hpp"
 
+#include "module/numpy_calls.hpp"
 #include "module/ref.hpp"
 #include "module/state.hpp"
 
@@ -23,6 +24,12 @@ struct ViewObject {
     int acquisitions;        // slices holding this view; atomic access only
     const ViewKind* kind;    // what the buffer was accepted as
     bool readonly;
+    // A view made from a slice (slice_object) describes memory that `owner`
+    // keeps alive; its buffer then holds no acquisition of its own and its
+    // shape, strides and format live here.
+    PyObject* owner;
+    Py_ssize_t dims[2 * kMaxDims];
+    char format[2];
 };
 
 PyTypeObject* view_type = nullptr;
@@ -32,6 +39,7 @@ ViewObject* as_view(PyObject* self) { return reinterpret_cast<ViewObject*>(self)
 void view_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     PyBuffer_Release(&as_view(self)->buffer);
+    Py_XDECREF(as_view(self)->owner);
     type->tp_free(self);
     Py_DECREF(type);
 }
@@ -61,7 +69,7 @@ int view_getbuffer(PyObject* self, Py_buffer* out, int flags) {
 }
 
 PyObject* view_repr(PyObject* self) {
-    PyObject* base = as_view(self)->buffer.obj;
+    PyObject* base = as_view(self)->owner ? as_view(self)->owner : as_view(self)->buffer.obj;
     return PyUnicode_FromFormat("<geokern view of %s of '%s'>", as_view(self)->kind->type_name,
                                 base ? Py_TYPE(base)->tp_name : "nothing");
 }
@@ -228,6 +236,19 @@ void with_gil(F&& f) {
     }
 }
 
+// A new view object with no buffer yet; `owner` (may be nullptr) is kept
+// alive by it.
+ViewObject* new_view(const ViewKind& kind, PyObject* owner) {
+    ViewObject* v = PyObject_New(ViewObject, view_type);
+    if (!v) return nullptr;
+    v->buffer = Py_buffer{};
+    v->acquisitions = 0;
+    v->kind = &kind;
+    v->readonly = true;
+    v->owner = Py_XNewRef(owner);
+    return v;
+}
+
 ArrayViewSlice empty_slice() {
     ArrayViewSlice s{};
     s.memview = Py_None;
@@ -297,11 +318,8 @@ bool ArrayView::acquire(PyObject* obj, const ViewKind& kind, ArrayView& out) {
         out = ArrayView();
         return true;
     }
-    ViewObject* v = PyObject_New(ViewObject, view_type);
+    ViewObject* v = new_view(kind, nullptr);
     if (!v) return false;
-    v->buffer = Py_buffer{};
-    v->acquisitions = 0;
-    v->kind = &kind;
     const int flags = kind.writable ? PyBUF_RECORDS : PyBUF_RECORDS_RO;
     if (PyObject_GetBuffer(obj, &v->buffer, flags) < 0) {
         v->buffer.obj = nullptr;
@@ -329,22 +347,40 @@ void ArrayView::export_read_only() {
     if (!is_none()) as_view(slice_.memview)->readonly = true;
 }
 
+PyObject* slice_object(const ArrayViewSlice& slice, const ViewKind& kind) {
+    if (slice.memview == Py_None) return Py_NewRef(Py_None);
+    ViewObject* v = new_view(kind, slice.memview);
+    if (!v) return nullptr;
+    v->readonly = true;
+    v->format[0] = kind.format;
+    v->format[1] = 0;
+    Py_buffer& b = v->buffer;
+    b.buf = slice.data;
+    b.itemsize = kind.itemsize;
+    b.ndim = kind.ndim;
+    b.readonly = 1;
+    b.format = v->format;
+    b.shape = v->dims;
+    b.strides = v->dims + kMaxDims;
+    b.len = kind.itemsize;
+    for (int d = 0; d < kind.ndim; ++d) {
+        b.shape[d] = slice.shape[d];
+        b.strides[d] = slice.strides[d];
+        b.len *= slice.shape[d];
+    }
+    return reinterpret_cast<PyObject*>(v);
+}
+
 // ============================================================================
 // Result arrays
 // ============================================================================
 
 PyObject* numpy_call(const char* function, PyObject* arg, const char* dtype) {
-    static Name np_name("np");
-    PyRef np(lookup_global(np_name));
-    if (!np) return nullptr;
-    PyRef callable(PyObject_GetAttrString(np.get(), function));
+    PyRef callable(np_attr(function));
     if (!callable) return nullptr;
-    PyRef dtype_object(PyObject_GetAttrString(np.get(), dtype));
+    PyRef dtype_object(np_attr(dtype));
     if (!dtype_object) return nullptr;
-    PyRef args(PyTuple_Pack(1, arg));
-    PyRef kwargs(Py_BuildValue("{s:O}", "dtype", dtype_object.get()));
-    if (!args || !kwargs) return nullptr;
-    return PyObject_Call(callable.get(), args.get(), kwargs.get());
+    return call_function(callable.get(), {arg}, {{"dtype", dtype_object.get()}});
 }
 
 PyObject* new_array(const char* constructor, std::initializer_list<Py_ssize_t> shape,

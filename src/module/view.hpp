@@ -119,6 +119,13 @@ private:
     ArrayViewSlice slice_;
 };
 
+// A read-only buffer object over the memory that `slice` describes, read as
+// elements of `kind` (its format, item size and number of dimensions), for
+// handing a slice to Python code such as numpy; it keeps the slice's view
+// object alive.  None for an empty slice whose view object is None.  New
+// reference, or nullptr with an exception set.
+PyObject* slice_object(const ArrayViewSlice& slice, const ViewKind& kind);
+
 // A new numpy array made through the module attribute `np`:
 // np.<constructor>(shape, dtype=np.<dtype>), e.g. ("empty", {n, 3},
 // "float64").  New reference, or nullptr with numpy's exception set.

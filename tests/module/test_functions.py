@@ -35,6 +35,8 @@ SIGNATURES = {
     "gcj02_to_bd09_cy": "(lon, lat)",
     "bd09_to_wgs84_cy": "(lon, lat)",
     "bd09_to_gcj02_cy": "(lon, lat)",
+    "generate_obb_2d_from_points": "(pos_array)",
+    "generate_obb_2d_from_obj_file": "(obj_file)",
 }
 
 
