@@ -42,7 +42,7 @@ gk_build_root() {
     fi
     local tmp="$root.tmp"
     rm -rf "$tmp"
-    echo "tools: building $root (one time, about a minute)" >&2
+    echo "tools: building $root (one time, two or three minutes)" >&2
     debootstrap --variant=minbase --include="$(gk_packages | paste -sd, -)" \
         sid "$tmp" "$GK_MIRROR" >"$GK_CHECKOUT/.debootstrap.log" 2>&1 || {
         echo "tools: debootstrap failed; see .debootstrap.log" >&2
