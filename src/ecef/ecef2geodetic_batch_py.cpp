@@ -5,23 +5,12 @@
 #include "module/args.hpp"
 #include "module/errors.hpp"
 #include "module/numpy_api.hpp"
+#include "module/numpy_calls.hpp"
 #include "module/parallel.hpp"
-#include "module/state.hpp"
 
 namespace gk {
 
 namespace {
-
-// np.dot(a, b) through the module-level `np`.  New reference.
-PyObject* numpy_dot(PyObject* a, PyObject* b) {
-    static Name np_name("np");
-    PyRef np(lookup_global(np_name));
-    if (!np) return nullptr;
-    PyRef dot(PyObject_GetAttrString(np.get(), "dot"));
-    if (!dot) return nullptr;
-    PyObject* args[2] = {a, b};
-    return PyObject_Vectorcall(dot.get(), args, 2, nullptr);
-}
 
 template <bool Heights>
 void convert_rows(Py_ssize_t n, StridedRows<const double> src, StridedRows<double> dst) {
@@ -37,7 +26,7 @@ void convert_rows(Py_ssize_t n, StridedRows<const double> src, StridedRows<doubl
 // with heights, (N, 3) array.  New reference, or nullptr with the exception
 // set (the caller adds its traceback entry).
 PyObject* convert_product(PyObject* pos_obj, PyObject* transform_obj, bool heights) {
-    PyRef product(numpy_dot(pos_obj, transform_obj));
+    PyRef product(np_call("dot", {pos_obj, transform_obj}));
     if (!product) return nullptr;
     if (!PyArray_Check(product.get())) {
         PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s",
@@ -70,10 +59,9 @@ struct DefaultTransform {
     ArrayView* view = nullptr;  // kept for the life of the process
 
     PyObject* make_defaults() {
-        static Name np_name("np");
-        PyRef np(lookup_global(np_name));
-        if (!np) return nullptr;
-        PyRef eye(PyObject_CallMethod(np.get(), "eye", "i", 4));
+        PyRef four(PyLong_FromLong(4));
+        if (!four) return nullptr;
+        PyRef eye(np_call("eye", {four.get()}));
         if (!eye) return nullptr;
         ArrayView acquired;
         if (!ArrayView::acquire(eye.get(), kFloat64T2D, acquired)) return nullptr;
