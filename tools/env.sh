@@ -12,7 +12,7 @@ set -euo pipefail
 GK_TOOLS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 GK_CHECKOUT=$(cd "$GK_TOOLS/.." && pwd)
 GK_MIRROR=${GK_MIRROR:-http://deb.debian.org/debian}
-GK_RECIPE_VERSION=2
+GK_RECIPE_VERSION=3
 GK_LOCK=/opt/geokern-env.lock
 
 gk_packages() {
@@ -42,10 +42,23 @@ gk_build_root() {
     fi
     local tmp="$root.tmp"
     rm -rf "$tmp"
-    echo "tools: building $root (one time, two or three minutes)" >&2
-    debootstrap --variant=minbase --include="$(gk_packages | paste -sd, -)" \
-        sid "$tmp" "$GK_MIRROR" >"$GK_CHECKOUT/.debootstrap.log" 2>&1 || {
-        echo "tools: debootstrap failed; see .debootstrap.log" >&2
+    echo "tools: building $root (one time, several minutes)" >&2
+    # A minimal base first; the package list then goes through apt inside
+    # the root, which orders the configuration of a large dependency tree
+    # properly (debootstrap's own --include does not, for some libraries).
+    # The mirror may serve a snapshot whose Release file has expired; its
+    # signatures are still checked.
+    {
+        debootstrap --variant=minbase sid "$tmp" "$GK_MIRROR" &&
+            cp /etc/resolv.conf "$tmp/etc/resolv.conf" &&
+            unshare --mount --propagation private -- bash -c '
+                mount -t proc proc "$1/proc"
+                chroot "$1" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin \
+                    DEBIAN_FRONTEND=noninteractive LANG=C.UTF-8 \
+                    bash -c "apt-get -o Acquire::Check-Valid-Until=false update -q && apt-get install -y -q --no-install-recommends \$0 && apt-get clean" "$2"
+            ' bash "$tmp" "$(gk_packages | paste -sd' ' -)"
+    } >"$GK_CHECKOUT/.debootstrap.log" 2>&1 || {
+        echo "tools: building the root failed; see .debootstrap.log" >&2
         rm -rf "$tmp"
         exit 1
     }

@@ -1,0 +1,1 @@
+# Type stubs of the geokern extension module (placeholder).
