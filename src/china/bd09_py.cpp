@@ -10,33 +10,29 @@
 namespace gk {
 
 PyObject* gcj02_to_bd09(const double lon, const double lat) {
+    static constexpr TraceEntry kTrace{"geokern.gcj02_to_bd09"};
     const china::LonLat bd = china::bd09_from_gcj02(lon, lat);
-    PyObject* result = float_list({bd.lon, bd.lat});
-    if (!result) return GK_TRACE("geokern.gcj02_to_bd09");
-    return result;
+    return kTrace(float_list({bd.lon, bd.lat}));
 }
 
 PyObject* bd09_to_gcj02(const double lon, const double lat) {
+    static constexpr TraceEntry kTrace{"geokern.bd09_to_gcj02"};
     const china::LonLat gcj = china::gcj02_from_bd09(lon, lat);
-    PyObject* result = float_list({gcj.lon, gcj.lat});
-    if (!result) return GK_TRACE("geokern.bd09_to_gcj02");
-    return result;
+    return kTrace(float_list({gcj.lon, gcj.lat}));
 }
 
 PyObject* wgs84_to_bd09(const double lon, const double lat) {
+    static constexpr TraceEntry kTrace{"geokern.wgs84_to_bd09"};
     china::LonLat gcj;
-    if (!wgs84_to_gcj02_values(lon, lat, gcj)) return GK_TRACE("geokern.wgs84_to_bd09");
-    PyObject* result = gcj02_to_bd09(gcj.lon, gcj.lat);
-    if (!result) return GK_TRACE("geokern.wgs84_to_bd09");
-    return result;
+    if (!wgs84_to_gcj02_values(lon, lat, gcj)) return kTrace.fail();
+    return kTrace(gcj02_to_bd09(gcj.lon, gcj.lat));
 }
 
 PyObject* bd09_to_wgs84(const double lon, const double lat) {
+    static constexpr TraceEntry kTrace{"geokern.bd09_to_wgs84"};
     // The China test of the GCJ-02 step is made on the GCJ-02 position.
     const china::LonLat gcj = china::gcj02_from_bd09(lon, lat);
-    PyObject* result = gcj02_to_wgs84(gcj.lon, gcj.lat);
-    if (!result) return GK_TRACE("geokern.bd09_to_wgs84");
-    return result;
+    return kTrace(gcj02_to_wgs84(gcj.lon, gcj.lat));
 }
 
 }  // namespace gk

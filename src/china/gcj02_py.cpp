@@ -37,17 +37,20 @@ struct Forward {
     bool shifted;
 };
 
+constexpr TraceEntry kForwardTrace{"geokern._gcj02_and_wgs84"};
+constexpr TraceEntry kToGcj02Trace{"geokern.wgs84_to_gcj02"};
+
 // The forward conversion (_gcj02_and_wgs84) in numbers.
 bool gcj02_and_wgs84(double lon, double lat, Forward& out) {
     const int outside = outside_china(lon, lat);
     if (outside < 0) {
-        add_traceback("geokern._gcj02_and_wgs84", __LINE__);
+        kForwardTrace.add();
         return false;
     }
     out = {{lon, lat}, outside == 0};
     if (out.shifted && !china::gcj02_shift(lon, lat, out.position)) {
         PyErr_SetString(PyExc_ZeroDivisionError, "float division");
-        add_traceback("geokern._gcj02_and_wgs84", __LINE__);
+        kForwardTrace.add();
         return false;
     }
     return true;
@@ -58,7 +61,7 @@ bool gcj02_and_wgs84(double lon, double lat, Forward& out) {
 bool wgs84_to_gcj02_values(double lon, double lat, china::LonLat& out) {
     Forward forward;
     if (!gcj02_and_wgs84(lon, lat, forward)) {
-        add_traceback("geokern.wgs84_to_gcj02", __LINE__);
+        kToGcj02Trace.add();
         return false;
     }
     out = forward.position;
@@ -67,24 +70,21 @@ bool wgs84_to_gcj02_values(double lon, double lat, china::LonLat& out) {
 
 PyObject* wgs84_to_gcj02(const double lon, const double lat) {
     Forward forward;
-    if (!gcj02_and_wgs84(lon, lat, forward)) return GK_TRACE("geokern.wgs84_to_gcj02");
+    if (!gcj02_and_wgs84(lon, lat, forward)) return kToGcj02Trace.fail();
     const auto [glon, glat] = forward.position;
-    PyObject* result = forward.shifted ? float_tuple({glon, glat}) : float_list({glon, glat});
-    if (!result) return GK_TRACE("geokern.wgs84_to_gcj02");
-    return result;
+    return kToGcj02Trace(forward.shifted ? float_tuple({glon, glat}) : float_list({glon, glat}));
 }
 
 PyObject* gcj02_to_wgs84(const double lon, const double lat) {
+    static constexpr TraceEntry kTrace{"geokern.gcj02_to_wgs84"};
     Forward forward;
-    if (!gcj02_and_wgs84(lon, lat, forward)) return GK_TRACE("geokern.gcj02_to_wgs84");
+    if (!gcj02_and_wgs84(lon, lat, forward)) return kTrace.fail();
     // Outside China the forward step is the identity, and so is its
     // inverse: the input comes back as it is (lon + lon - lon would turn
     // an infinity into NaN and overflow beyond half the largest double).
     const auto [mlon, mlat] = forward.position;
-    PyObject* result = forward.shifted ? float_list({(lon + lon) - mlon, (lat + lat) - mlat})
-                                       : float_list({lon, lat});
-    if (!result) return GK_TRACE("geokern.gcj02_to_wgs84");
-    return result;
+    return kTrace(forward.shifted ? float_list({(lon + lon) - mlon, (lat + lat) - mlat})
+                                  : float_list({lon, lat}));
 }
 
 }  // namespace gk

@@ -17,17 +17,15 @@ using CoreTriple = std::vector<double> (*)(double, double, double);
 
 PyObject* triple_entry(Call& call, CoreTriple core) {
     double a[3];
-    if (!call.doubles(a, 3)) return GK_FAIL(call);
-    PyObject* result = guard_cpp([&] { return float_list(core(a[0], a[1], a[2])); });
-    if (!result) return GK_FAIL(call);
-    return result;
+    if (!call.doubles(a, 3)) return call.fail();
+    return call.result(guard_cpp([&] { return float_list(core(a[0], a[1], a[2])); }));
 }
 
 }  // namespace
 
 PyObject* out_of_china_cpp(Call& call) {
     double a[2];
-    if (!call.doubles(a, 2)) return GK_FAIL(call);
+    if (!call.doubles(a, 2)) return call.fail();
     return PyBool_FromLong(out_of_china(a[0], a[1]));
 }
 

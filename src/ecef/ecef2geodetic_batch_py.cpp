@@ -90,37 +90,31 @@ DefaultTransform nparray_default, np_default;
 
 PyObject* nparray_entry(Call& call, const DefaultTransform& default_transform) {
     ArrayView pos, transform;
-    if (!ArrayView::acquire(call[0], kFloat64T2D, pos)) return GK_FAIL(call);
-    if (!default_transform.take(call[1], transform)) return GK_FAIL(call);
+    if (!ArrayView::acquire(call[0], kFloat64T2D, pos)) return call.fail();
+    if (!default_transform.take(call[1], transform)) return call.fail();
     const int return_z = to_truth(call[2]);
-    if (return_z < 0) return GK_FAIL(call);
-    PyObject* result = ecef2geodetic_nparray_cython(pos.slice(), transform.slice(), return_z);
-    if (!result) return GK_FAIL(call);
-    return result;
+    if (return_z < 0) return call.fail();
+    return call.result(ecef2geodetic_nparray_cython(pos.slice(), transform.slice(), return_z));
 }
 
 }  // namespace
 
 PyObject* ecef2geodetic_list_cython(PyObject* pos_array, ArrayViewSlice transform) {
-    PyObject* result = convert_product(pos_array, transform.memview, false);
-    if (!result) return GK_TRACE("geokern.ecef2geodetic_list_cython");
-    return result;
+    static constexpr TraceEntry kTrace{"geokern.ecef2geodetic_list_cython"};
+    return kTrace(convert_product(pos_array, transform.memview, false));
 }
 
 PyObject* ecef2geodetic_nparray_cython(ArrayViewSlice pos_array, ArrayViewSlice transform,
                                        bool return_z) {
-    PyObject* result = convert_product(pos_array.memview, transform.memview, return_z);
-    if (!result) return GK_TRACE("geokern.ecef2geodetic_nparray_cython");
-    return result;
+    static constexpr TraceEntry kTrace{"geokern.ecef2geodetic_nparray_cython"};
+    return kTrace(convert_product(pos_array.memview, transform.memview, return_z));
 }
 
 PyObject* ecef2geodetic_list_cy(Call& call) {
-    if (!check_arg_type(call[0], &PyList_Type, true, "pos_array", true)) return GK_FAIL(call);
+    if (!check_arg_type(call[0], &PyList_Type, true, "pos_array", true)) return call.fail();
     ArrayView transform;
-    if (!ArrayView::acquire(call[1], kFloat64T2D, transform)) return GK_FAIL(call);
-    PyObject* result = ecef2geodetic_list_cython(call[0], transform.slice());
-    if (!result) return GK_FAIL(call);
-    return result;
+    if (!ArrayView::acquire(call[1], kFloat64T2D, transform)) return call.fail();
+    return call.result(ecef2geodetic_list_cython(call[0], transform.slice()));
 }
 
 PyObject* ecef2geodetic_nparray_cy(Call& call) { return nparray_entry(call, nparray_default); }

@@ -78,21 +78,20 @@ PyObject* numpy_float64(double value) {
 }  // namespace
 
 PyObject* ecef2geodetic_cython(const double x, const double y, const double z) {
+    static constexpr TraceEntry kTrace{"geokern.ecef2geodetic_cython"};
     Solution sol;
     if (!solve(x, y, z, sol)) {
         PyErr_SetString(PyExc_ZeroDivisionError, "float division");
-        return GK_TRACE("geokern.ecef2geodetic_cython");
+        return kTrace.fail();
     }
     double lon, lat;
-    if (!module_degrees(sol.lambda, &lon) || !module_degrees(sol.phi, &lat)) {
-        return GK_TRACE("geokern.ecef2geodetic_cython");
-    }
+    if (!module_degrees(sol.lambda, &lon) || !module_degrees(sol.phi, &lat)) return kTrace.fail();
     PyRef list(PyList_New(3));
-    if (!list) return GK_TRACE("geokern.ecef2geodetic_cython");
+    if (!list) return kTrace.fail();
     PyObject* items[3] = {PyFloat_FromDouble(lon), PyFloat_FromDouble(lat),
                           numpy_float64(sol.height)};
     for (int i = 0; i < 3; ++i) PyList_SET_ITEM(list.get(), i, items[i]);
-    if (!items[0] || !items[1] || !items[2]) return GK_TRACE("geokern.ecef2geodetic_cython");
+    if (!items[0] || !items[1] || !items[2]) return kTrace.fail();
     return list.release();
 }
 

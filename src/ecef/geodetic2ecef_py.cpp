@@ -23,31 +23,30 @@ bool convert_scalar(double lon, double lat, double h, double* xyz) {
     return true;
 }
 
+constexpr TraceEntry kScalarTrace{"geokern.geodetic2ecef_cython"};
+constexpr TraceEntry kRowsTrace{"geokern.geodetic2ecef_cython_np_mv"};
+
 }  // namespace
 
 PyObject* geodetic2ecef_cython(const double lon, const double lat, const double h) {
     double xyz[3];
-    if (!convert_scalar(lon, lat, h, xyz)) return GK_TRACE("geokern.geodetic2ecef_cython");
-    PyObject* list = float_list({xyz[0], xyz[1], xyz[2]});
-    if (!list) return GK_TRACE("geokern.geodetic2ecef_cython");
-    return list;
+    if (!convert_scalar(lon, lat, h, xyz)) return kScalarTrace.fail();
+    return kScalarTrace(float_list({xyz[0], xyz[1], xyz[2]}));
 }
 
 PyObject* geodetic2ecef_cython_np_mv(ArrayViewSlice arr) {
-    if (!require_columns(arr, 3, "arr")) return GK_TRACE("geokern.geodetic2ecef_cython_np_mv");
+    if (!require_columns(arr, 3, "arr")) return kRowsTrace.fail();
     const Py_ssize_t n = arr.shape[0];
     PyRef result;
     ArrayView out;
-    if (!new_result("zeros", {n, 3}, "double", kDouble2D, result, out)) {
-        return GK_TRACE("geokern.geodetic2ecef_cython_np_mv");
-    }
+    if (!new_result("zeros", {n, 3}, "double", kDouble2D, result, out)) return kRowsTrace.fail();
     const auto src = rows_of<const double>(arr);
     const auto dst = out.rows<double>();
     for (Py_ssize_t i = 0; i < n; ++i) {
         double xyz[3];
         if (!convert_scalar(src(i, 0), src(i, 1), src(i, 2), xyz)) {
-            add_traceback("geokern.geodetic2ecef_cython", __LINE__);
-            return GK_TRACE("geokern.geodetic2ecef_cython_np_mv");
+            kScalarTrace.add();
+            return kRowsTrace.fail();
         }
         dst(i, 0) = xyz[0];
         dst(i, 1) = xyz[1];

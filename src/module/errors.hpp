@@ -8,14 +8,47 @@
 
 #include "module/python.hpp"
 
+#include <source_location>
+
 namespace gk {
+
+using Where = std::source_location;
 
 // Adds a traceback entry named `qualified_name` at `line` to the exception
 // being raised.
 void add_traceback(const char* qualified_name, int line);
 
-// A native body's own failure: adds its entry and returns nullptr, e.g.
-//   if (!list) return GK_TRACE("geokern.geodetic2ecef_cython");
+// The traceback entry of one native export or helper, by its qualified
+// name; one constant per export, e.g.
+//   constexpr TraceEntry kTrace{"geokern.gcj02_to_bd09"};
+// Every member adds the entry at the caller's line.
+class TraceEntry {
+public:
+    consteval explicit TraceEntry(const char* qualified_name) : name_(qualified_name) {}
+
+    const char* name() const { return name_; }
+
+    // Adds the entry to the exception being raised.
+    void add(Where where = Where::current()) const { add_traceback(name_, where.line()); }
+
+    // Adds the entry and returns nullptr:  if (!list) return kTrace.fail();
+    std::nullptr_t fail(Where where = Where::current()) const {
+        add(where);
+        return nullptr;
+    }
+
+    // The export's result as it returns it: `result`, or nullptr with the
+    // entry added when it is nullptr:  return kTrace(float_list({x, y}));
+    PyObject* operator()(PyObject* result, Where where = Where::current()) const {
+        if (!result) add(where);
+        return result;
+    }
+
+private:
+    const char* name_;
+};
+
+// The former spelling of TraceEntry::fail for code not yet converted.
 #define GK_TRACE(qualified_name) (::gk::add_traceback((qualified_name), __LINE__), nullptr)
 
 // Translates the C++ exception being handled (call inside a catch block):

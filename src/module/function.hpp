@@ -7,6 +7,7 @@
 // traceback entry to any failure on the way out.
 #pragma once
 
+#include "module/errors.hpp"
 #include "module/python.hpp"
 
 #include <array>
@@ -44,12 +45,20 @@ public:
     PyObject* operator[](int i) const { return argv_[i]; }
     const FunctionSpec& spec() const { return spec_; }
 
-    // Marks a failure at `line` of the body; returns nullptr for the body to
-    // return.  Use GK_FAIL(call).
-    PyObject* fail(int line) {
-        line_ = line;
+    // Marks a failure at the caller's line of the body; returns nullptr for
+    // the body to return:  if (!view) return call.fail();
+    std::nullptr_t fail(Where where = Where::current()) {
+        line_ = static_cast<int>(where.line());
         return nullptr;
     }
+
+    // The body's result as it returns it: `result`, or nullptr with the
+    // failure marked at the caller's line:  return call.result(convert(...));
+    PyObject* result(PyObject* result, Where where = Where::current()) {
+        if (!result) fail(where);
+        return result;
+    }
+
     int line() const { return line_; }
 
     // Converts arguments 0..n-1 to doubles in order, stopping at the first
@@ -62,7 +71,8 @@ private:
     int line_ = 0;
 };
 
-#define GK_FAIL(call) ((call).fail(__LINE__))
+// The former spelling of Call::fail for code not yet converted.
+#define GK_FAIL(call) ((call).fail())
 
 // Ready the function type; called once by the exec step.
 int init_function_type();

@@ -32,16 +32,14 @@ namespace {
 // attribute is skipped; None is copied only when `allow_none`.
 int copy_spec_attribute(PyObject* spec, PyObject* dict, const char* from, const char* to,
                         bool allow_none) {
-    PyObject* value = PyObject_GetAttrString(spec, from);
+    PyRef value(PyObject_GetAttrString(spec, from));
     if (!value) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
         PyErr_Clear();
         return 0;
     }
-    int rc = 0;
-    if (allow_none || value != Py_None) rc = PyDict_SetItemString(dict, to, value);
-    Py_DECREF(value);
-    return rc;
+    if (!allow_none && value.get() == Py_None) return 0;
+    return PyDict_SetItemString(dict, to, value.get());
 }
 
 PyObject* module_create(PyObject* spec, PyModuleDef*) {
@@ -89,19 +87,11 @@ PyObject* import_from(const char* module_name, const char* name) {
     return value;
 }
 
-// Binds a new reference under `name` in the module namespace.
-int bind(PyObject* dict, const char* name, PyObject* value) {
-    if (!value) return -1;
-    const int rc = PyDict_SetItemString(dict, name, value);
-    Py_DECREF(value);
-    return rc;
-}
-
-// bind(), also keeping a strong reference to the value in `original`.
-int bind_remembered(PyObject* dict, const char* name, PyObject* value, PyObject*& original) {
-    if (!value) return -1;
-    Py_XSETREF(original, Py_NewRef(value));
-    return bind(dict, name, value);
+// PyModule_Add(), also keeping a strong reference to the value in
+// `original`.  Takes the reference to `value`, which may be nullptr.
+int add_remembered(PyObject* module, const char* name, PyObject* value, PyObject*& original) {
+    if (value) Py_XSETREF(original, Py_NewRef(value));
+    return PyModule_Add(module, name, value);
 }
 
 // numpy's own import of its C API.  Any Exception raised there is replaced
@@ -118,32 +108,28 @@ int import_numpy_api() {
     return -1;
 }
 
+// `value` when it is set, else `fallback` after swallowing any Exception;
+// nullptr when something else is raised.  Takes both references.
+PyObject* or_on_exception(PyObject* value, PyObject* fallback) {
+    PyRef kept(fallback);
+    if (value) return value;
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) return nullptr;
+    PyErr_Clear();
+    return kept.release();
+}
+
 // The installed distribution's version; "0.0.0" when the metadata module
 // or the distribution cannot be found (any Exception is swallowed).
-int bind_version(PyObject* dict) {
-    PyObject* version = import_from("importlib.metadata", "version");
-    if (!version) {
-        if (!PyErr_ExceptionMatches(PyExc_Exception)) return -1;
-        PyErr_Clear();
-        version = Py_NewRef(Py_None);
-    }
-    if (bind(dict, "_pkg_version", Py_NewRef(version)) < 0) {
-        Py_DECREF(version);
-        return -1;
-    }
-    PyObject* text = nullptr;
-    if (version != Py_None) {
-        text = PyObject_CallFunction(version, "s", "geokern");
-        if (!text) {
-            if (!PyErr_ExceptionMatches(PyExc_Exception)) {
-                Py_DECREF(version);
-                return -1;
-            }
-            PyErr_Clear();
-        }
-    }
-    Py_DECREF(version);
-    return bind(dict, "__version__", text ? text : PyUnicode_FromString("0.0.0"));
+int add_version(PyObject* module) {
+    PyRef version(or_on_exception(import_from("importlib.metadata", "version"),
+                                  Py_NewRef(Py_None)));
+    if (!version) return -1;
+    if (PyModule_AddObjectRef(module, "_pkg_version", version.get()) < 0) return -1;
+    PyObject* fallback = PyUnicode_FromString("0.0.0");
+    if (version.get() == Py_None) return PyModule_Add(module, "__version__", fallback);
+    return PyModule_Add(module, "__version__",
+                        or_on_exception(PyObject_CallFunction(version.get(), "s", "geokern"),
+                                        fallback));
 }
 
 // __all__: the public names whose functions exist, in their fixed order.
@@ -160,15 +146,19 @@ PyObject* make_all() {
     return all.release();
 }
 
+// The line of a failing exec step, for its traceback entry.
+int step_line(Where where = Where::current()) { return static_cast<int>(where.line()); }
+
 // The exec steps after the module is recorded.  Returns 0, or the line of
 // the failing step with an exception set (or none set, for the caller to
 // report as ImportError "init geokern").
-int run_exec_steps(PyObject* dict) {
+int run_exec_steps(PyObject* module) {
     ModuleState& s = state();
+    PyObject* dict = PyModule_GetDict(module);
     PyObject* builtins = PyImport_ImportModule("builtins");
-    if (!builtins) return __LINE__;
+    if (!builtins) return step_line();
     Py_XSETREF(s.builtins, builtins);
-    if (PyDict_SetItemString(dict, "__builtins__", builtins) < 0) return __LINE__;
+    if (PyModule_AddObjectRef(module, "__builtins__", builtins) < 0) return step_line();
 
     const int major = static_cast<int>((Py_Version >> 24) & 0xff);
     const int minor = static_cast<int>((Py_Version >> 16) & 0xff);
@@ -178,32 +168,32 @@ int run_exec_steps(PyObject* dict) {
                          "version %d.%d",
                          PY_MAJOR_VERSION, PY_MINOR_VERSION, "geokern", "does not match", major,
                          minor) < 0) {
-        return __LINE__;
+        return step_line();
     }
 
-    PyObject* capi = nullptr;
-    if (PyDict_GetItemStringRef(dict, "__pyx_capi__", &capi) < 0) return __LINE__;
-    if (!capi && !(capi = PyDict_New())) return __LINE__;
-    const int capi_rc = fill_capi(capi) < 0 ? -1 : PyDict_SetItemString(dict, "__pyx_capi__", capi);
-    Py_DECREF(capi);
-    if (capi_rc < 0) return __LINE__;
+    PyObject* found = nullptr;
+    if (PyDict_GetItemStringRef(dict, "__pyx_capi__", &found) < 0) return step_line();
+    PyRef capi(found ? found : PyDict_New());
+    if (!capi || fill_capi(capi.get()) < 0) return step_line();
+    if (PyModule_AddObjectRef(module, "__pyx_capi__", capi.get()) < 0) return step_line();
 
-    if (init_view_type() < 0 || init_function_type() < 0) return __LINE__;
+    if (init_view_type() < 0 || init_function_type() < 0) return step_line();
 
     // The module body.
-    if (bind_remembered(dict, "degrees", import_from("math", "degrees"), s.math_degrees) < 0)
-        return __LINE__;
-    if (bind_remembered(dict, "radians", import_from("math", "radians"), s.math_radians) < 0)
-        return __LINE__;
-    if (bind(dict, "List", import_from("typing", "List")) < 0) return __LINE__;
-    if (bind_remembered(dict, "np", PyImport_ImportModule("numpy"), s.numpy) < 0) return __LINE__;
-    if (import_numpy_api() < 0 || init_numpy_math() < 0) return __LINE__;
-    if (bind_version(dict) < 0) return __LINE__;
-    if (bind(dict, "__all__", make_all()) < 0) return __LINE__;
+    if (add_remembered(module, "degrees", import_from("math", "degrees"), s.math_degrees) < 0)
+        return step_line();
+    if (add_remembered(module, "radians", import_from("math", "radians"), s.math_radians) < 0)
+        return step_line();
+    if (PyModule_Add(module, "List", import_from("typing", "List")) < 0) return step_line();
+    if (add_remembered(module, "np", PyImport_ImportModule("numpy"), s.numpy) < 0)
+        return step_line();
+    if (import_numpy_api() < 0 || init_numpy_math() < 0) return step_line();
+    if (add_version(module) < 0) return step_line();
+    if (PyModule_Add(module, "__all__", make_all()) < 0) return step_line();
     for (const FunctionSpec& spec : function_table()) {
-        if (bind(dict, spec.name, make_function(spec)) < 0) return __LINE__;
+        if (PyModule_Add(module, spec.name, make_function(spec)) < 0) return step_line();
     }
-    if (bind(dict, "__test__", PyDict_New()) < 0) return __LINE__;
+    if (PyModule_Add(module, "__test__", PyDict_New()) < 0) return step_line();
     return 0;
 }
 
@@ -218,7 +208,7 @@ int module_exec(PyObject* module) {
     }
     s.module = Py_NewRef(module);
     s.dict = PyModule_GetDict(module);
-    const int line = run_exec_steps(s.dict);
+    const int line = run_exec_steps(module);
     if (line == 0) return 0;
     if (PyErr_Occurred()) {
         add_traceback("init geokern", line);

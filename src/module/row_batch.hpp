@@ -17,12 +17,12 @@ namespace gk {
 template <class Kernel>
 PyObject* map_rows3(Call& call, Kernel kernel) {
     ArrayView in;
-    if (!ArrayView::acquire(call[0], kConstDouble2D, in)) return GK_FAIL(call);
-    if (!in.require_columns(3, "arr")) return GK_FAIL(call);
+    if (!ArrayView::acquire(call[0], kConstDouble2D, in)) return call.fail();
+    if (!in.require_columns(3, "arr")) return call.fail();
     const Py_ssize_t n = in.extent(0);
     PyRef result;
     ArrayView out;
-    if (!new_result("empty", {n, 3}, "float64", kFloat64T2D, result, out)) return GK_FAIL(call);
+    if (!new_result("empty", {n, 3}, "float64", kFloat64T2D, result, out)) return call.fail();
     const auto src = in.rows<const double>();
     const auto dst = out.rows<double>();
     parallel_groups<simd::kLanes>(n, [src, dst, kernel](Py_ssize_t i, int count) {

@@ -25,12 +25,10 @@ template <auto Native>
 PyObject* scalar_body(Call& call) {
     constexpr int n = DoubleArity<decltype(Native)>::value;
     double a[n];
-    if (!call.doubles(a, n)) return GK_FAIL(call);
-    PyObject* result = [&a]<std::size_t... I>(std::index_sequence<I...>) {
+    if (!call.doubles(a, n)) return call.fail();
+    return call.result([&a]<std::size_t... I>(std::index_sequence<I...>) {
         return Native(a[I]...);
-    }(std::make_index_sequence<n>{});
-    if (!result) return GK_FAIL(call);
-    return result;
+    }(std::make_index_sequence<n>{}));
 }
 
 }  // namespace gk

@@ -14,10 +14,8 @@ namespace gk {
 template <const ViewKind& Kind, PyObject* (*Native)(ArrayViewSlice)>
 PyObject* slice_body(Call& call) {
     ArrayView view;
-    if (!ArrayView::acquire(call[0], Kind, view)) return GK_FAIL(call);
-    PyObject* result = Native(view.slice());
-    if (!result) return GK_FAIL(call);
-    return result;
+    if (!ArrayView::acquire(call[0], Kind, view)) return call.fail();
+    return call.result(Native(view.slice()));
 }
 
 }  // namespace gk
