@@ -5,6 +5,7 @@
 #include "china/bd09.hpp"
 #include "china/gcj02_py.hpp"
 #include "module/errors.hpp"
+#include "module/scalar_body.hpp"
 #include "module/values.hpp"
 
 namespace gk {
@@ -34,5 +35,13 @@ PyObject* bd09_to_wgs84(const double lon, const double lat) {
     const china::LonLat gcj = china::gcj02_from_bd09(lon, lat);
     return kTrace(gcj02_to_wgs84(gcj.lon, gcj.lat));
 }
+
+PyObject* gcj02_to_bd09_cy(Call& call) { return scalar_body<gcj02_to_bd09>(call); }
+
+PyObject* bd09_to_gcj02_cy(Call& call) { return scalar_body<bd09_to_gcj02>(call); }
+
+PyObject* wgs84_to_bd09_cy(Call& call) { return scalar_body<wgs84_to_bd09>(call); }
+
+PyObject* bd09_to_wgs84_cy(Call& call) { return scalar_body<bd09_to_wgs84>(call); }
 
 }  // namespace gk

@@ -5,7 +5,7 @@
 // applies to every position.
 #pragma once
 
-#include "module/scalar_body.hpp"
+#include "module/function.hpp"
 
 namespace gk {
 
@@ -15,9 +15,10 @@ PyObject* bd09_to_gcj02(const double lon, const double lat);
 PyObject* wgs84_to_bd09(const double lon, const double lat);
 PyObject* bd09_to_wgs84(const double lon, const double lat);
 
-inline constexpr Body gcj02_to_bd09_cy = scalar_body<gcj02_to_bd09>;
-inline constexpr Body bd09_to_gcj02_cy = scalar_body<bd09_to_gcj02>;
-inline constexpr Body wgs84_to_bd09_cy = scalar_body<wgs84_to_bd09>;
-inline constexpr Body bd09_to_wgs84_cy = scalar_body<bd09_to_wgs84>;
+// The module-level functions of (lon, lat) over them.
+PyObject* gcj02_to_bd09_cy(Call& call);
+PyObject* bd09_to_gcj02_cy(Call& call);
+PyObject* wgs84_to_bd09_cy(Call& call);
+PyObject* bd09_to_wgs84_cy(Call& call);
 
 }  // namespace gk

@@ -7,6 +7,7 @@
 #include "core/core_py.hpp"
 #include "module/errors.hpp"
 #include "module/ref.hpp"
+#include "module/scalar_body.hpp"
 #include "module/state.hpp"
 #include "module/values.hpp"
 
@@ -86,5 +87,9 @@ PyObject* gcj02_to_wgs84(const double lon, const double lat) {
     return kTrace(forward.shifted ? float_list({(lon + lon) - mlon, (lat + lat) - mlat})
                                   : float_list({lon, lat}));
 }
+
+PyObject* wgs84_to_gcj02_cy(Call& call) { return scalar_body<wgs84_to_gcj02>(call); }
+
+PyObject* gcj02_to_wgs84_cy(Call& call) { return scalar_body<gcj02_to_wgs84>(call); }
 
 }  // namespace gk

@@ -11,7 +11,7 @@
 #pragma once
 
 #include "china/lonlat.hpp"
-#include "module/scalar_body.hpp"
+#include "module/function.hpp"
 
 namespace gk {
 
@@ -33,7 +33,8 @@ PyObject* gcj02_to_wgs84(const double lon, const double lat);
 // wgs84_to_gcj02) on failure.
 bool wgs84_to_gcj02_values(double lon, double lat, china::LonLat& out);
 
-inline constexpr Body wgs84_to_gcj02_cy = scalar_body<wgs84_to_gcj02>;
-inline constexpr Body gcj02_to_wgs84_cy = scalar_body<gcj02_to_wgs84>;
+// The module-level functions of (lon, lat) over them.
+PyObject* wgs84_to_gcj02_cy(Call& call);
+PyObject* gcj02_to_wgs84_cy(Call& call);
 
 }  // namespace gk

@@ -7,6 +7,7 @@
 #include "module/numpy_api.hpp"
 #include "module/numpy_math.hpp"
 #include "module/ref.hpp"
+#include "module/scalar_body.hpp"
 
 #include <numpy/arrayscalars.h>
 
@@ -94,5 +95,7 @@ PyObject* ecef2geodetic_cython(const double x, const double y, const double z) {
     if (!items[0] || !items[1] || !items[2]) return kTrace.fail();
     return list.release();
 }
+
+PyObject* ecef2geodetic_cy(Call& call) { return scalar_body<ecef2geodetic_cython>(call); }
 
 }  // namespace gk

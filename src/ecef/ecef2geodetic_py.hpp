@@ -10,9 +10,10 @@
 #include "module/function.hpp"
 
 namespace gk {
-
-
 // Native export.  New reference, or nullptr with an exception set.
 PyObject* ecef2geodetic_cython(const double x, const double y, const double z);
+
+// The module-level function over it.
+PyObject* ecef2geodetic_cy(Call& call);
 
 }  // namespace gk

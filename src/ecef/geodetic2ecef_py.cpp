@@ -6,6 +6,8 @@
 #include "module/errors.hpp"
 #include "module/globals.hpp"
 #include "module/row_batch.hpp"
+#include "module/scalar_body.hpp"
+#include "module/slice_body.hpp"
 #include "module/values.hpp"
 
 namespace gk {
@@ -54,6 +56,14 @@ PyObject* geodetic2ecef_cython_np_mv(ArrayViewSlice arr) {
     }
     return result.release();
 }
+
+PyObject* geodetic2ecef_cy(Call& call) { return scalar_body<geodetic2ecef_cython>(call); }
+
+PyObject* geodetic2ecef_cy_np(Call& call) {
+    return slice_body<kConstDouble2D, geodetic2ecef_cython_np_mv>(call);
+}
+
+PyObject* geodetic2ecef_np_cy(Call& call) { return geodetic2ecef_cy_np(call); }
 
 PyObject* geodetic2ecef_fast_array(Call& call) {
     return map_rows3(call, ecef::geodetic_to_ecef_rows);

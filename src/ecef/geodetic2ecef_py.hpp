@@ -16,8 +16,9 @@
 
 namespace gk {
 
-// geodetic2ecef_np_cy and geodetic2ecef_cy_np are
-// slice_body<kConstDouble2D, geodetic2ecef_cython_np_mv>.
+PyObject* geodetic2ecef_cy(Call& call);     // (lon, lat, alt) -> [X, Y, Z]
+PyObject* geodetic2ecef_cy_np(Call& call);  // (arr) -> (N, 3), row by row
+PyObject* geodetic2ecef_np_cy(Call& call);  // the same operation
 PyObject* geodetic2ecef_fast_array(Call& call);
 
 // Native exports.  New references, or nullptr with an exception set.

@@ -39,7 +39,7 @@ bool check_triangle_indices(const ArrayView& tris, Py_ssize_t vertex_count) {
 
 }  // namespace
 
-const char* const kExpandCreaseNormalsDoc =
+const char kExpandCreaseNormalsDoc[] =
     "\n"
     "    Split vertices only where adjacent face normals exceed ``crease_angle_deg``.\n"
     "    Coplanar regions (e.g. roofs) share one averaged normal; sharp building\n"

@@ -9,7 +9,7 @@
 
 namespace gk {
 
-const char* const kExpandFlatShadedDoc =
+const char kExpandFlatShadedDoc[] =
     "\n"
     "    Expand indexed mesh so each triangle corner is a unique vertex carrying the\n"
     "    face normal (hard-edge / flat shading). Returns\n"

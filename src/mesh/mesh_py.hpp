@@ -20,13 +20,13 @@ PyObject* calculate_smooth_normals_cy(Call& call);
 // new_indices, src_vertex_indices), one vertex per triangle corner
 // carrying its face's normal; one serial pass with the lock released.
 PyObject* expand_flat_shaded_mesh_cy(Call& call);
-extern const char* const kExpandFlatShadedDoc;
+extern const char kExpandFlatShadedDoc[];
 
 // expand_crease_normals_mesh_cy(pos, indices, crease_angle_deg=60.0): the
 // same tuple, with vertices split only across creases sharper than the
 // angle; serial, holding the lock.
 PyObject* expand_crease_normals_mesh_cy(Call& call);
-extern const char* const kExpandCreaseNormalsDoc;
+extern const char kExpandCreaseNormalsDoc[];
 PyObject* crease_angle_defaults();  // (60.0,)
 
 }  // namespace gk

@@ -190,9 +190,15 @@ int init_function_type() {
 
 PyObject* make_function(const FunctionSpec& spec) {
     PyRef defaults;
-    if (spec.defaults) {
-        defaults = PyRef(spec.defaults());
+    if (spec.make_defaults) {
+        defaults = PyRef(spec.make_defaults());
         if (!defaults) return nullptr;
+        if (!PyTuple_Check(defaults.get()) ||
+            PyTuple_GET_SIZE(defaults.get()) != spec.nargs - spec.required) {
+            PyErr_Format(PyExc_SystemError, "%s: defaults do not match the argument names",
+                         spec.name);
+            return nullptr;
+        }
     }
     PyRef name(PyUnicode_InternFromString(spec.name));
     if (!name) return nullptr;

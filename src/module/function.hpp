@@ -1,16 +1,18 @@
 // geokern module layer: module-level function objects.
 //
 // Each module-level function is one row of the function table (table.cpp):
-// its name, argument names, required count, defaults, docstring and native
-// body.  The function object built from a row matches the arguments of a
+// its name, argument names, defaults, docstring, native body, place in
+// __all__ and the capsule of the native function it wraps.  The function object built from a row matches the arguments of a
 // call (args.cpp), hands them to the body, and adds the function's
 // traceback entry to any failure on the way out.
 #pragma once
 
+#include "module/capsule.hpp"
 #include "module/errors.hpp"
 #include "module/python.hpp"
 
 #include <array>
+#include <cstddef>
 
 namespace gk {
 
@@ -26,14 +28,55 @@ using Body = PyObject* (*)(Call&);
 // the function object is created.
 using DefaultsFactory = PyObject* (*)();
 
+// One row of the function table (table.cpp), built at compile time from
+// the argument names and the optional parts, e.g.
+//   FunctionSpec("f", {"pos", "angle"}, f_body).defaults(1, f_defaults).listed(3)
+// The counts follow from the names and the number of defaults; a row with
+// more than kMaxArgs names or more defaults than arguments does not compile.
 struct FunctionSpec {
     const char* name;
-    std::array<const char*, kMaxArgs> args;  // argument names; unused slots nullptr
-    int nargs;                               // number of arguments
-    int required;                            // how many of them have no default
-    DefaultsFactory defaults;                // nullptr when no argument has one
-    const char* doc;                         // nullptr: __doc__ is None
+    std::array<const char*, kMaxArgs> args{};  // argument names; unused slots nullptr
+    int nargs = 0;                             // number of arguments
+    int required = 0;                          // how many of them have no default
+    DefaultsFactory make_defaults = nullptr;   // nullptr when no argument has one
+    const char* doc = nullptr;                 // nullptr: __doc__ is None
     Body body;
+    int all_position = -1;                     // place in __all__; -1: not listed
+    CapsuleSpec capsule{};                     // its native function's capsule, if any
+
+    template <std::size_t N>
+    consteval FunctionSpec(const char* function_name, const char* const (&arg_names)[N],
+                           Body function_body)
+        : name(function_name), nargs(static_cast<int>(N)), required(static_cast<int>(N)),
+          body(function_body) {
+        static_assert(N <= kMaxArgs, "more arguments than kMaxArgs");
+        for (std::size_t i = 0; i < N; ++i) args[i] = arg_names[i];
+    }
+
+    // The last `count` arguments have defaults, made by `factory` as a tuple
+    // of `count` objects (checked when the function object is made).
+    consteval FunctionSpec defaults(int count, DefaultsFactory factory) const {
+        if (count < 1 || count > nargs) throw "defaults: count out of range";
+        FunctionSpec row = *this;
+        row.required = nargs - count;
+        row.make_defaults = factory;
+        return row;
+    }
+    consteval FunctionSpec listed(int position) const {
+        FunctionSpec row = *this;
+        row.all_position = position;
+        return row;
+    }
+    consteval FunctionSpec documented(const char* text) const {
+        FunctionSpec row = *this;
+        row.doc = text;
+        return row;
+    }
+    consteval FunctionSpec publishes(CapsuleSpec native) const {
+        FunctionSpec row = *this;
+        row.capsule = native;
+        return row;
+    }
 };
 
 // One call of a module-level function, as its body sees it.

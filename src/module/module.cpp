@@ -18,8 +18,6 @@
 #include "module/table.hpp"
 #include "module/view.hpp"
 
-#include <cstring>
-
 namespace gk {
 
 namespace {
@@ -132,18 +130,19 @@ int add_version(PyObject* module) {
                                         fallback));
 }
 
-// __all__: the public names whose functions exist, in their fixed order.
+// __all__: the names of the listed functions, in their order.
 PyObject* make_all() {
     PyRef all(PyList_New(0));
     if (!all) return nullptr;
-    for (const char* name : public_names()) {
-        bool exists = false;
-        for (const FunctionSpec& spec : function_table()) exists |= std::strcmp(spec.name, name) == 0;
-        if (!exists) continue;
-        PyRef item(PyUnicode_InternFromString(name));
+    for (int position = 0;; ++position) {
+        const FunctionSpec* listed = nullptr;
+        for (const FunctionSpec& spec : function_table()) {
+            if (spec.all_position == position) listed = &spec;
+        }
+        if (!listed) return all.release();
+        PyRef item(PyUnicode_InternFromString(listed->name));
         if (!item || PyList_Append(all.get(), item.get()) < 0) return nullptr;
     }
-    return all.release();
 }
 
 // The line of a failing exec step, for its traceback entry.

@@ -10,8 +10,7 @@ namespace gk {
 // The module-level functions in the order the exec step creates them.
 std::span<const FunctionSpec> function_table();
 
-// The names of __all__ in their order; the exec step lists those that
-// exist in the function table.
-std::span<const char* const> public_names();
+// The published native functions that no module-level function wraps.
+std::span<const CapsuleSpec> capsules_only();
 
 }  // namespace gk

@@ -15,6 +15,7 @@
 #include "module/errors.hpp"
 #include "module/numpy_calls.hpp"
 #include "module/ref.hpp"
+#include "module/slice_body.hpp"
 
 #include <utility>
 
@@ -135,6 +136,10 @@ PyObject* generate_obb_2d_from_points_cython(ArrayViewSlice pos_array) {
     PyObject* text = polygon_text(corners.get());
     if (!text) return GK_TRACE(kTrace);
     return text;
+}
+
+PyObject* generate_obb_2d_from_points(Call& call) {
+    return slice_body<kDouble2D, generate_obb_2d_from_points_cython>(call);
 }
 
 }  // namespace gk
