@@ -76,8 +76,11 @@ Sines sines_from(SinCos u1) noexcept {
     return {u2.s, u5.s, u20.s, u60};
 }
 
-// pi y / 180 = pi lat / 180 - pi 35 / 180.
-const SinCos kOriginLatAngle = sincos_of(kOriginLat / 180.0 * kPi);
+// pi y / 180 = pi lat / 180 - pi 35 / 180.  The sine and cosine of
+// kOriginLat / 180.0 * kPi as the C library's sincos gives them, written out
+// so that no code of this library runs while it is being loaded (see
+// module/init.cpp); tests/china checks them against the library.
+constexpr SinCos kOriginLatAngle{0x1.25abcf87c4978p-1, 0x1.a367e59158747p-1};
 
 // Raw offsets, in the units the scaling to degrees expects.
 struct RawOffset {

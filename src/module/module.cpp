@@ -12,6 +12,7 @@
 #include "module/capi.hpp"
 #include "module/errors.hpp"
 #include "module/function.hpp"
+#include "module/init.hpp"
 #include "module/numpy_math.hpp"
 #include "module/ref.hpp"
 #include "module/state.hpp"
@@ -241,4 +242,4 @@ PyModuleDef module_def = {
 
 }  // namespace gk
 
-PyMODINIT_FUNC PyInit_geokern(void) { return PyModuleDef_Init(&gk::module_def); }
+PyObject* gk::module_definition() { return PyModuleDef_Init(&module_def); }
