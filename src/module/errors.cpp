@@ -58,31 +58,33 @@ void add_traceback(const char* qualified_name, int line) {
     Py_DECREF(frame);
 }
 
+namespace {
+
+template <class T>
+bool is(const std::exception& e) {
+    return dynamic_cast<const T*>(&e) != nullptr;
+}
+
+// The Python exception type for a C++ exception (errors.hpp lists them).
+PyObject* python_type_of(const std::exception& e) {
+    if (is<std::bad_cast>(e) || is<std::bad_typeid>(e)) return PyExc_TypeError;
+    if (is<std::domain_error>(e) || is<std::invalid_argument>(e)) return PyExc_ValueError;
+    if (is<std::ios_base::failure>(e)) return PyExc_OSError;
+    if (is<std::out_of_range>(e)) return PyExc_IndexError;
+    if (is<std::overflow_error>(e)) return PyExc_OverflowError;
+    if (is<std::range_error>(e) || is<std::underflow_error>(e)) return PyExc_ArithmeticError;
+    return PyExc_RuntimeError;
+}
+
+}  // namespace
+
 void translate_current_exception() {
     try {
         throw;
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
-    } catch (const std::bad_cast& e) {
-        PyErr_SetString(PyExc_TypeError, e.what());
-    } catch (const std::bad_typeid& e) {
-        PyErr_SetString(PyExc_TypeError, e.what());
-    } catch (const std::domain_error& e) {
-        PyErr_SetString(PyExc_ValueError, e.what());
-    } catch (const std::invalid_argument& e) {
-        PyErr_SetString(PyExc_ValueError, e.what());
-    } catch (const std::ios_base::failure& e) {
-        PyErr_SetString(PyExc_OSError, e.what());
-    } catch (const std::out_of_range& e) {
-        PyErr_SetString(PyExc_IndexError, e.what());
-    } catch (const std::overflow_error& e) {
-        PyErr_SetString(PyExc_OverflowError, e.what());
-    } catch (const std::range_error& e) {
-        PyErr_SetString(PyExc_ArithmeticError, e.what());
-    } catch (const std::underflow_error& e) {
-        PyErr_SetString(PyExc_ArithmeticError, e.what());
     } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
+        PyErr_SetString(python_type_of(e), e.what());
     } catch (...) {
         PyErr_SetString(PyExc_RuntimeError, "Unknown exception");
     }

@@ -63,18 +63,20 @@ struct FunctionSpec {
         return row;
     }
     consteval FunctionSpec listed(int position) const {
-        FunctionSpec row = *this;
-        row.all_position = position;
-        return row;
+        return with(&FunctionSpec::all_position, position);
     }
     consteval FunctionSpec documented(const char* text) const {
-        FunctionSpec row = *this;
-        row.doc = text;
-        return row;
+        return with(&FunctionSpec::doc, text);
     }
     consteval FunctionSpec publishes(CapsuleSpec native) const {
+        return with(&FunctionSpec::capsule, native);
+    }
+
+private:
+    template <class T>
+    consteval FunctionSpec with(T FunctionSpec::*member, T value) const {
         FunctionSpec row = *this;
-        row.capsule = native;
+        row.*member = value;
         return row;
     }
 };

@@ -5,9 +5,25 @@
 #include "module/ref.hpp"
 
 #include <initializer_list>
+#include <iterator>
 #include <span>
 
 namespace gk {
+
+// A new tuple of `values`, each made into an object by `make` (which
+// returns a new reference, or nullptr with an exception set).
+template <class Values, class Make>
+PyObject* tuple_of(const Values& values, Make make) {
+    PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(std::size(values))));
+    if (!tuple) return nullptr;
+    Py_ssize_t i = 0;
+    for (const auto& value : values) {
+        PyObject* item = make(value);
+        if (!item) return nullptr;
+        PyTuple_SET_ITEM(tuple.get(), i++, item);
+    }
+    return tuple.release();
+}
 
 // A new list of Python floats holding `values` in order (nullptr with an
 // exception set on failure).
@@ -28,15 +44,7 @@ inline PyObject* float_list(std::initializer_list<double> values) {
 
 // A new tuple of Python floats holding `values` in order.
 inline PyObject* float_tuple(std::initializer_list<double> values) {
-    PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(values.size())));
-    if (!tuple) return nullptr;
-    Py_ssize_t i = 0;
-    for (double value : values) {
-        PyObject* item = PyFloat_FromDouble(value);
-        if (!item) return nullptr;
-        PyTuple_SET_ITEM(tuple.get(), i++, item);
-    }
-    return tuple.release();
+    return tuple_of(values, PyFloat_FromDouble);
 }
 
 }  // namespace gk

@@ -4,6 +4,7 @@
 #include "module/numpy_calls.hpp"
 #include "module/ref.hpp"
 #include "module/state.hpp"
+#include "module/values.hpp"
 
 #include <cstdio>
 #include <utility>
@@ -385,14 +386,8 @@ PyObject* numpy_call(const char* function, PyObject* arg, const char* dtype) {
 
 PyObject* new_array(const char* constructor, std::initializer_list<Py_ssize_t> shape,
                     const char* dtype) {
-    PyRef dims(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));
+    PyRef dims(tuple_of(shape, PyLong_FromSsize_t));
     if (!dims) return nullptr;
-    Py_ssize_t d = 0;
-    for (Py_ssize_t extent : shape) {
-        PyObject* item = PyLong_FromSsize_t(extent);
-        if (!item) return nullptr;
-        PyTuple_SET_ITEM(dims.get(), d++, item);
-    }
     return numpy_call(constructor, dims.get(), dtype);
 }
 
