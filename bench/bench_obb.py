@@ -3,9 +3,7 @@
 The OBJ file is an exported icosphere of 1.3 M triangles (about 50 MB),
 written into a temporary folder for the run.
 """
-import importlib.util
 import os
-import pathlib
 import tempfile
 
 import numpy as np
@@ -14,16 +12,7 @@ import trimesh
 
 import geokern
 from timing import best_time, report
-
-HERE = pathlib.Path(__file__).resolve().parent
-
-
-def line_reader():
-    """The plain-Python line-by-line reader the tests check us against."""
-    spec = importlib.util.spec_from_file_location("obj_reference", HERE.parent / "tests/obb/conftest.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module.reference_box
+from shared import reference_box  # tests/shared.py, on the path through timing
 
 
 def bench_obj_file(folder):
@@ -35,10 +24,9 @@ def bench_obj_file(folder):
     print(f"OBJ file: {len(sphere.faces)} triangles, {len(sphere.vertices)} vertices, "
           f"{size / 1e6:.1f} MB")
     ours = best_time(lambda: geokern.generate_obb_2d_from_obj_file(path), repeat=5)
-    reference = line_reader()
     report("generate_obb_2d_from_obj_file", ours, [
         ("trimesh.load", best_time(lambda: trimesh.load(path), repeat=2)),
-        ("line-by-line Python reader", best_time(lambda: reference(path), repeat=1)),
+        ("line-by-line Python reader", best_time(lambda: reference_box(path), repeat=1)),
     ])
 
 

@@ -5,7 +5,12 @@ machine does not count against either side.  Scripts print ratios of a peer's
 time to ours, measured on the same run.
 """
 import gc
+import pathlib
+import sys
 import time
+
+# The benchmarks share the tests' reference formulas (tests/shared.py).
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests"))
 
 
 def best_time(fn, repeat=5, number=1):

@@ -6,47 +6,11 @@ import numpy as np
 import pytest
 
 import geokern
-
-A, EE, PI, TWO_THIRDS = 6378245.0, 0.006693421622965943, 3.141592653589793, 0.6666666666666666
-
-
-def ref_transform_lat(x, y):
-    return (-100.0 + 2.0 * x + 3.0 * y + 0.2 * y * y + 0.1 * x * y + 0.2 * math.sqrt(abs(x))
-            + TWO_THIRDS * (20.0 * math.sin(6 * PI * x) + 20.0 * math.sin(2 * PI * x))
-            + TWO_THIRDS * (20.0 * math.sin(PI * y) + 40.0 * math.sin(PI * y / 3))
-            + TWO_THIRDS * (160.0 * math.sin(PI * y / 12) + 320.0 * math.sin(PI * y / 30)))
-
-
-def ref_transform_lon(x, y):
-    return (300.0 + x + 2.0 * y + 0.1 * x * x + 0.1 * x * y + 0.1 * math.sqrt(abs(x))
-            + TWO_THIRDS * (20.0 * math.sin(6 * PI * x) + 20.0 * math.sin(2 * PI * x))
-            + TWO_THIRDS * (20.0 * math.sin(PI * x) + 40.0 * math.sin(PI * x / 3))
-            + TWO_THIRDS * (150.0 * math.sin(PI * x / 12) + 300.0 * math.sin(PI * x / 30)))
-
-
-def ref_inside(lon, lat):
-    return 73.66 <= lon <= 135.05 and 3.86 <= lat <= 53.55
-
-
-def ref_shift(lon, lat):
-    dlon = ref_transform_lon(lon - 105.0, lat - 35.0)
-    dlat = ref_transform_lat(lon - 105.0, lat - 35.0)
-    radlat = lat / 180 * PI
-    magic = 1 - EE * math.sin(radlat) ** 2
-    sqrtmagic = math.sqrt(magic)
-    dlat = (dlat * 180) / ((A * (1 - EE)) / (magic * sqrtmagic) * PI)
-    dlon = (dlon * 180) / (A / sqrtmagic * math.cos(radlat) * PI)
-    return lon + dlon, lat + dlat
+from shared import PI, gcj02_shift as ref_shift, inside_china as ref_inside, metres
 
 
 def close(got, want, ulps=1):
     return all(abs(g - w) <= ulps * math.ulp(w) for g, w in zip(got, want, strict=True))
-
-
-def metres(a, b):
-    """Ground distance between two (lon, lat) positions a few metres apart."""
-    return math.hypot((a[0] - b[0]) * 111320 * math.cos(math.radians(b[1])),
-                      (a[1] - b[1]) * 110574)
 
 
 LONS = sorted({*np.linspace(70.0, 140.0, 15).tolist(), 73.66, 135.05, 73.65, 135.06})

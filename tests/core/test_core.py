@@ -8,6 +8,7 @@ import numpy as np
 import pytest
 
 import geokern
+from shared import ecef
 
 
 def bits(hexits):
@@ -44,10 +45,8 @@ def ref_geodetic_to_web_mercator(lon, lat, alt):
 
 
 def ref_geodetic2ecef(lon, lat, alt):
-    lam, phi = lon * D2R, lat * D2R
-    n = A2 / math.hypot(math.cos(phi) * A, math.sin(phi) * B)
-    return [(n + alt) * math.cos(phi) * math.cos(lam), (n + alt) * math.cos(phi) * math.sin(lam),
-            math.fma(n, ONE_MINUS_E2, alt) * math.sin(phi)]
+    # The core functions' own b and 1 - e^2.
+    return ecef(lon * D2R, lat * D2R, alt, b=B, b2_over_a2=ONE_MINUS_E2)
 
 
 rng = np.random.default_rng(7)

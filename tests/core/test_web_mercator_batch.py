@@ -7,8 +7,8 @@ import numpy as np
 import pytest
 
 import geokern
+from shared import A, ecef
 
-A, B, A2, B2_OVER_A2 = 6378137.0, 6356752.31424518, 40680631590769.0, 0.9933056200098589
 D2R, R2D, QP, HP = 0.017453292519943295, 57.29577951308232, 0.7853981633974483, 1.5707963267948966
 
 
@@ -25,10 +25,7 @@ def to_geodetic(x, y, h):
 
 
 def to_ecef(x, y, h):
-    lam, phi = 1.0 / A * x, latitude(y)
-    n = A2 / np.hypot(math.cos(phi) * A, math.sin(phi) * B)
-    t = (h + n) * math.cos(phi)
-    return [t * math.cos(lam), t * math.sin(lam), math.fma(B2_OVER_A2, n, h) * math.sin(phi)]
+    return ecef(1.0 / A * x, latitude(y), h)
 
 
 CASES = [(geokern.geodetic_to_web_mercator_fast_array, to_mercator, "geodetic"),

@@ -6,20 +6,7 @@ import numpy as np
 import pytest
 
 import geokern
-
-
-class Slice(ctypes.Structure):
-    _fields_ = [("memview", ctypes.py_object), ("data", ctypes.c_void_p),
-                ("shape", ctypes.c_ssize_t * 8), ("strides", ctypes.c_ssize_t * 8),
-                ("suboffsets", ctypes.c_ssize_t * 8)]
-
-
-def slice_of(array):
-    s = Slice(array, array.ctypes.data)
-    for d in range(array.ndim):
-        s.shape[d], s.strides[d], s.suboffsets[d] = array.shape[d], array.strides[d], -1
-    return s
-
+from shared import Slice, slice_of
 
 THREE = "PyObject *(double const , double const , double const )"
 

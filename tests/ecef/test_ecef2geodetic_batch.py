@@ -7,9 +7,8 @@ import numpy as np
 import pytest
 
 import geokern
+from shared import A, B, E
 
-A, B = 6378137.0, 6356752.31424518
-E = 521854.0084233778
 L = 1.5707963267948963
 I3 = np.eye(3)
 ARRAY_BATCHES = [geokern.ecef2geodetic_nparray_cy, geokern.ecef2geodetic_np_cy]

@@ -6,9 +6,8 @@ import numpy as np
 import pytest
 
 import geokern
+from shared import A, B, E
 
-A, B = 6378137.0, 6356752.31424518
-E = 521854.0084233778
 L = math.pi / 2 - np.finfo(np.float64).eps
 
 

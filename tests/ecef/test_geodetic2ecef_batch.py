@@ -1,21 +1,10 @@
 """The parallel geodetic-to-ECEF batch: special points and the reference formula."""
 
-import math
-
 import numpy as np
 import pytest
 
 import geokern
-
-A, B, A2, B2_OVER_A2 = 6378137.0, 6356752.31424518, 40680631590769.0, 0.9933056200098589
-
-
-def reference(lon, lat, h):
-    lam, phi = math.radians(lon), math.radians(lat)
-    n = A2 / math.hypot(math.cos(phi) * A, math.sin(phi) * B)
-    t = (h + n) * math.cos(phi)
-    return [t * math.cos(lam), t * math.sin(lam), math.sin(phi) * math.fma(B2_OVER_A2, n, h)]
-
+from shared import geodetic_to_ecef as reference
 
 def one(lon, lat, h):
     return geokern.geodetic2ecef_fast_array(np.array([[lon, lat, h]], dtype=float))[0]

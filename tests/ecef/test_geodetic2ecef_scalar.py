@@ -7,16 +7,7 @@ import numpy as np
 import pytest
 
 import geokern
-
-A, B, A2, B2_OVER_A2 = 6378137.0, 6356752.31424518, 40680631590769.0, 0.9933056200098589
-
-
-def reference(lon, lat, h):
-    lam, phi = math.radians(lon), math.radians(lat)
-    n = A2 / np.hypot(A * math.cos(phi), B * math.sin(phi))
-    t = (n + h) * math.cos(phi)
-    return [t * math.cos(lam), t * math.sin(lam), math.fma(n, B2_OVER_A2, h) * math.sin(phi)]
-
+from shared import A, geodetic_to_ecef as reference
 
 SERIAL = [geokern.geodetic2ecef_np_cy, geokern.geodetic2ecef_cy_np]
 

@@ -6,12 +6,13 @@ import numpy as np
 import pytest
 
 import geokern
+from shared import QUAD_POS
 
 smooth = geokern.calculate_smooth_normals_cy
 flat = geokern.expand_flat_shaded_mesh_cy
 crease = geokern.expand_crease_normals_mesh_cy
 
-POS = np.array([[0, 0, 0], [1, 0, 0], [0, 1, 0], [1, 1, 0]], np.float32)
+POS = QUAD_POS
 
 
 def indices(*values):

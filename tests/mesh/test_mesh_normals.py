@@ -6,14 +6,11 @@ import numpy as np
 import pytest
 
 import geokern
+from shared import QUAD_IDX, QUAD_POS
 
 smooth = geokern.calculate_smooth_normals_cy
 flat = geokern.expand_flat_shaded_mesh_cy
 crease = geokern.expand_crease_normals_mesh_cy
-
-# A unit square in the z = 0 plane, as two counter-clockwise triangles.
-QUAD_POS = np.array([[0, 0, 0], [1, 0, 0], [0, 1, 0], [1, 1, 0]], np.float32)
-QUAD_IDX = np.array([0, 1, 2, 2, 1, 3], np.uint32)
 
 # The unit cube, 12 outward-wound triangles.
 CUBE_POS = np.array([[x, y, z] for x in (0, 1) for y in (0, 1) for z in (0, 1)], np.float32)

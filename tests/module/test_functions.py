@@ -8,36 +8,13 @@ import weakref
 import pytest
 
 import geokern
+from shared import PRIVATE_FUNCTIONS, PUBLIC_FUNCTIONS
 
 FUNCTIONS = [v for v in vars(geokern).values() if type(v) is type(geokern.geodetic2ecef_cpp)]
 NAMES = {f.__name__: f for f in FUNCTIONS}
 
-SIGNATURES = {
-    "geodetic2ecef_fast_array": "(arr)",
-    "calculate_smooth_normals_cy": "(pos, indices, vertex_count)",
-    "expand_flat_shaded_mesh_cy": "(pos, indices)",
-    "expand_crease_normals_mesh_cy": "(pos, indices, crease_angle_deg=60.0)",
-    "out_of_china_cpp": "(lon, lat)",
-    "web_mercator_to_geodetic_cpp": "(x, y, z)",
-    "geodetic_to_web_mercator_cpp": "(lon, lat, alt)",
-    "geodetic2ecef_cpp": "(lon, lat, alt)",
-    "web_mercator_to_geodetic_fast_array": "(arr)",
-    "geodetic_to_web_mercator_fast_array": "(arr)",
-    "web_mercator_to_ecef_fast_array": "(arr)",
-    "geodetic2ecef_cy": "(lon, lat, alt)",
-    "geodetic2ecef_cy_np": "(arr)",
-    "geodetic2ecef_np_cy": "(arr)",
-    "ecef2geodetic_cy": "(x, y, z)",
-    "ecef2geodetic_list_cy": "(pos_array, transform)",
-    "wgs84_to_gcj02_cy": "(lon, lat)",
-    "wgs84_to_bd09_cy": "(lon, lat)",
-    "gcj02_to_wgs84_cy": "(lon, lat)",
-    "gcj02_to_bd09_cy": "(lon, lat)",
-    "bd09_to_wgs84_cy": "(lon, lat)",
-    "bd09_to_gcj02_cy": "(lon, lat)",
-    "generate_obb_2d_from_points": "(pos_array)",
-    "generate_obb_2d_from_obj_file": "(obj_file)",
-}
+ROWS = {name: (signature, documented)
+        for name, signature, documented in PUBLIC_FUNCTIONS + PRIVATE_FUNCTIONS}
 
 
 @pytest.fixture(params=sorted(NAMES), ids=str)
@@ -55,10 +32,7 @@ def test_attributes(function):
 
 
 def test_signature(function):
-    expected = SIGNATURES.get(function.__name__)
-    if expected is None:
-        pytest.skip("signature not listed here")
-    assert str(inspect.signature(function)) == expected
+    assert str(inspect.signature(function)) == ROWS[function.__name__][0]
     for p in inspect.signature(function).parameters.values():
         assert p.kind is p.POSITIONAL_OR_KEYWORD
 
@@ -76,17 +50,10 @@ def test_copies_are_the_function(function):
     assert weakref.ref(function)() is function
 
 
-@pytest.mark.parametrize("name", ["out_of_china_cpp", "web_mercator_to_geodetic_cpp",
-                                  "geodetic_to_web_mercator_cpp", "geodetic2ecef_cpp",
-                                  "geodetic2ecef_fast_array", "geodetic2ecef_cy",
-                                  "geodetic2ecef_cy_np", "geodetic2ecef_np_cy", "ecef2geodetic_cy",
-                                  "ecef2geodetic_list_cy", "wgs84_to_gcj02_cy", "wgs84_to_bd09_cy",
-                                  "gcj02_to_wgs84_cy", "gcj02_to_bd09_cy", "bd09_to_wgs84_cy",
-                                  "bd09_to_gcj02_cy"])
-def test_no_docstring_or_defaults(name):
-    f = getattr(geokern, name)
-    assert f.__doc__ is None
-    assert f.__defaults__ is None
+def test_docstring_and_defaults(function):
+    signature, documented = ROWS[function.__name__]
+    assert (function.__doc__ is not None) == documented
+    assert (function.__defaults__ is not None) == ("=" in signature)
 
 
 def test_type_is_not_instantiable():

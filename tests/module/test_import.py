@@ -11,18 +11,10 @@ import numpy as np
 import pytest
 
 import geokern
+from shared import PRIVATE_FUNCTIONS, PUBLIC_FUNCTIONS
 
-PUBLIC_ORDER = [
-    "geodetic2ecef_cpp", "geodetic2ecef_cy", "geodetic2ecef_cy_np", "ecef2geodetic_cy",
-    "ecef2geodetic_nparray_cy", "ecef2geodetic_list_cy", "generate_obb_2d_from_points",
-    "generate_obb_2d_from_obj_file", "wgs84_to_gcj02_cy", "wgs84_to_bd09_cy", "gcj02_to_wgs84_cy",
-    "gcj02_to_bd09_cy", "bd09_to_wgs84_cy", "bd09_to_gcj02_cy", "geodetic2ecef_fast_array",
-    "calculate_smooth_normals_cy", "expand_flat_shaded_mesh_cy", "expand_crease_normals_mesh_cy",
-    "web_mercator_to_geodetic_cpp", "geodetic_to_web_mercator_cpp", "out_of_china_cpp",
-    "web_mercator_to_geodetic_fast_array", "geodetic_to_web_mercator_fast_array",
-    "web_mercator_to_ecef_fast_array",
-]
-NOT_PUBLIC = ["geodetic2ecef_np_cy", "ecef2geodetic_np_cy"]
+PUBLIC_ORDER = [name for name, _, _ in PUBLIC_FUNCTIONS]
+NOT_PUBLIC = [name for name, _, _ in PRIVATE_FUNCTIONS]
 CAPI_ORDER = [
     "generate_obb_2d_from_obj_file_cython", "ecef2geodetic_list_cython",
     "generate_obb_2d_from_points_cython", "geodetic2ecef_cython_np_mv",

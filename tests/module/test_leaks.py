@@ -10,6 +10,9 @@ import pytest
 
 import geokern
 
+# The slowest tests of the suite: tools/test -q -m "not slow" leaves them out.
+pytestmark = pytest.mark.slow
+
 ROWS = np.random.default_rng(1).uniform(-80, 80, (16, 3))
 RO = ROWS.copy()
 RO.setflags(write=False)
@@ -113,16 +116,28 @@ def run(call, n):
             pass
 
 
+def growth(call, repeats):
+    """(allocated blocks, resident bytes) gained over `repeats` calls."""
+    gc.collect()
+    blocks, resident = sys.getallocatedblocks(), resident_bytes()
+    run(call, repeats)
+    gc.collect()
+    return sys.getallocatedblocks() - blocks, resident_bytes() - resident
+
+
 @pytest.mark.parametrize("name", CALLS)
 def test_repeated_calls_do_not_grow_memory(name):
     call = CALLS[name]
     warm, repeats, allowed = REPEATS.get(name, (1000, 100_000, 50))
     run(call, warm)  # warm caches (traceback code objects, interned names)
-    gc.collect()
-    blocks, resident = sys.getallocatedblocks(), resident_bytes()
     refs = sys.getrefcount(ROWS)
-    run(call, repeats)
-    gc.collect()
-    assert sys.getallocatedblocks() - blocks < allowed
-    assert resident_bytes() - resident < 1 << 20
+    # A leak grows memory in every round of calls.  What an earlier test
+    # left behind (caches and heap pages of the interpreter, numpy and the
+    # allocator settling) may grow it in one round, so a second round
+    # decides.
+    rounds = [growth(call, repeats)]
+    if not (rounds[-1][0] < allowed and rounds[-1][1] < 1 << 20):
+        rounds.append(growth(call, repeats))
+    blocks, resident = rounds[-1]
+    assert blocks < allowed and resident < 1 << 20, rounds
     assert sys.getrefcount(ROWS) == refs

@@ -7,10 +7,7 @@ import numpy as np
 import pytest
 
 import geokern
-
-SLICE_FIELDS = [("memview", ctypes.py_object), ("data", ctypes.c_void_p)] + [
-    (name, ctypes.c_ssize_t * 8) for name in ("shape", "strides", "suboffsets")]
-Slice = type("Slice", (ctypes.Structure,), {"_fields_": SLICE_FIELDS})
+from shared import Slice, slice_of
 
 
 def test_points_export_reads_the_slice_it_is_given(capsule):
@@ -18,8 +15,8 @@ def test_points_export_reads_the_slice_it_is_given(capsule):
     assert signature == "PyObject *(__Pyx_memviewslice)"
     wide = np.random.default_rng(3).normal(size=(50, 4))
     view = wide[::-2, 2:0:-1]  # negative strides, memory held by `wide`
-    record = Slice(memoryview(wide), view.ctypes.data, view.shape, view.strides, (-1,) * 8)
-    assert box(record) == geokern.generate_obb_2d_from_points(np.ascontiguousarray(view))
+    expected = geokern.generate_obb_2d_from_points(np.ascontiguousarray(view))
+    assert box(slice_of(view, owner=memoryview(wide))) == expected
     with pytest.raises(TypeError):  # an empty slice is None to numpy, which refuses it
         box(Slice(None, None, (0,) * 8, (0,) * 8, (-1,) * 8))
 

@@ -8,15 +8,9 @@ import numpy as np
 import pytest
 
 import geokern
+from shared import ring
 
 box = geokern.generate_obb_2d_from_points
-NUMBER = r"-?(?:inf|nan|\d+(?:\.\d+)?(?:e[+-]\d+)?)"
-WKT = re.compile(rf"POLYGON\(\(({NUMBER} {NUMBER},){{4}}{NUMBER} {NUMBER}\)\)")
-
-
-def ring(text):
-    assert WKT.fullmatch(text), text
-    return np.array([[float(v) for v in p.split(" ")] for p in text[9:-2].split(",")])
 
 
 def test_rectangle_corners_in_ring_order():

@@ -10,6 +10,7 @@ import numpy as np
 import pytest
 
 import geokern
+from shared import ring
 
 from_file = geokern.generate_obb_2d_from_obj_file
 from_points = geokern.generate_obb_2d_from_points
@@ -27,10 +28,6 @@ def obj(tmp_path):
 
 def footprint_box(*xz):
     return from_points(np.array([(x, -z) for x, z in xz], dtype=float))
-
-
-def ring(text):
-    return np.array([[float(v) for v in p.split(" ")] for p in text[9:-2].split(",")])
 
 
 TRIANGLE = "v 1 2 3\nv 4 5 6\nv 7 8 10\n"
