@@ -53,15 +53,15 @@ const char kWebMercatorToGeodeticDoc[] =
     "    ";
 
 PyObject* geodetic_to_web_mercator_fast_array(Call& call) {
-    return map_rows3(call, web_mercator::from_geodetic);
+    return map_rows3<web_mercator::from_geodetic>(call);
 }
 
 PyObject* web_mercator_to_geodetic_fast_array(Call& call) {
-    return map_rows3(call, web_mercator::to_geodetic);
+    return map_rows3<web_mercator::to_geodetic>(call);
 }
 
 PyObject* web_mercator_to_ecef_fast_array(Call& call) {
-    return map_rows3(call, web_mercator::to_ecef);
+    return map_rows3<web_mercator::to_ecef>(call);
 }
 
 }  // namespace gk

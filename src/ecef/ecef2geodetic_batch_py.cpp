@@ -6,21 +6,11 @@
 #include "module/errors.hpp"
 #include "module/numpy_api.hpp"
 #include "module/numpy_calls.hpp"
-#include "module/parallel.hpp"
+#include "module/row_batch.hpp"
 
 namespace gk {
 
 namespace {
-
-template <bool Heights>
-void convert_rows(Py_ssize_t n, StridedRows<const double> src, StridedRows<double> dst) {
-    parallel_groups<simd::kLanes>(n, [src, dst](Py_ssize_t i, int count) {
-        simd::Vd in[3], out[Heights ? 3 : 2];
-        simd::gather(src, i, count, in);
-        ecef::ecef_to_geodetic_rows<Heights>(in[0], in[1], in[2], out);
-        simd::scatter(dst, i, count, out);
-    });
-}
 
 // Converts the rows of np.dot(pos_obj, transform_obj) into a new (N, 2) or,
 // with heights, (N, 3) array.  New reference, or nullptr with the exception
@@ -44,9 +34,9 @@ PyObject* convert_product(PyObject* pos_obj, PyObject* transform_obj, bool heigh
     const auto src = pos.rows<const double>();
     const auto dst = out.rows<double>();
     if (heights) {
-        convert_rows<true>(n, src, dst);
+        convert_rows<3, ecef::ecef_to_geodetic_rows<true>>(n, src, dst);
     } else {
-        convert_rows<false>(n, src, dst);
+        convert_rows<2, ecef::ecef_to_geodetic_rows<false>>(n, src, dst);
     }
     return result.release();
 }

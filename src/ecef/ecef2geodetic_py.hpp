@@ -2,9 +2,8 @@
 //
 // ecef2geodetic_cy(x, y, z) -> [lon deg, lat deg, height m]: the angles are
 // plain floats converted through the module-level `degrees`, the height a
-// numpy float64.  The arctangent of the reduced latitude, the foot point's
-// cosine and the height's hypot are numpy's own functions; the rest is the
-// C library's (see ecef2geodetic.hpp for the method).
+// numpy float64.  The solver is ecef::solve (ecef2geodetic.hpp) with
+// numpy's own arctan, cos and hypot (module/numpy_math.hpp).
 #pragma once
 
 #include "module/function.hpp"

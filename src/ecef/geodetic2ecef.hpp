@@ -1,6 +1,8 @@
 // geokern ecef: geodetic to earth-centred earth-fixed coordinates.
 //
-// WGS-84 with the module-level constants (constants.hpp).  For latitude phi
+// WGS-84 with the module-level constants (constants.hpp).  The textbook
+// closed form (e.g. NIMA TR8350.2, 3rd edition, 2000), exact up to the
+// rounding of its few operations.  For latitude phi
 // the prime-vertical radius is N = a^2 / sqrt(a^2 cos^2 phi + b^2 sin^2 phi)
 // (the root taken with hypot, so the squares cannot overflow), and
 //   X = (N + h) cos phi cos lambda

@@ -66,7 +66,7 @@ PyObject* geodetic2ecef_cy_np(Call& call) {
 PyObject* geodetic2ecef_np_cy(Call& call) { return geodetic2ecef_cy_np(call); }
 
 PyObject* geodetic2ecef_fast_array(Call& call) {
-    return map_rows3(call, ecef::geodetic_to_ecef_rows);
+    return map_rows3<ecef::geodetic_to_ecef_rows>(call);
 }
 
 PyObject* geodetic2ecef_custom_ellipsoid_cython(const double, const double, const double) {

@@ -20,4 +20,11 @@ double numpy_arctan(double x);
 double numpy_cos(double x);
 double numpy_hypot(double x, double y);
 
+// The same functions as a kernel's math parameter (e.g. ecef::solve).
+struct NumpyMath {
+    static double arctan(double x) { return numpy_arctan(x); }
+    static double cos(double x) { return numpy_cos(x); }
+    static double hypot(double x, double y) { return numpy_hypot(x, y); }
+};
+
 }  // namespace gk
