@@ -8,6 +8,11 @@
 // constants.hpp), with W = sqrt(1 - e^2 sin^2 lat):
 //   dlat = raw_lat * 180 / (a (1 - e^2) / W^3 * pi)    (meridian radius)
 //   dlon = raw_lon * 180 / (a / W * cos lat * pi)      (radius of the parallel)
+// Source: no official description of GCJ-02 is published; the polynomial,
+// its sine groups and every coefficient here are those of the formulation
+// that circulates publicly and that GCJ-02 data are commonly converted
+// with.  They are exact decimals of that formulation, not fitted here;
+// tests/shared.py evaluates the same formulas plainly.
 // The kernels apply the offset to any position; which positions are
 // shifted at all (the China box) is the caller's decision.  NaN and
 // infinities go through the arithmetic unchecked.
