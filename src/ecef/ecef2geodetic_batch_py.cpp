@@ -13,8 +13,8 @@ namespace gk {
 namespace {
 
 template <bool Heights>
-void convert_rows(Py_ssize_t n, StridedRows<const double> src, StridedRows<double> dst) {
-    parallel_groups<simd::kLanes>(n, [src, dst](Py_ssize_t i, int count) {
+bool convert_rows(Py_ssize_t n, StridedRows<const double> src, StridedRows<double> dst) {
+    return parallel_groups<simd::kLanes>(n, [src, dst](Py_ssize_t i, int count) {
         simd::Vd in[3], out[Heights ? 3 : 2];
         simd::gather(src, i, count, in);
         ecef::ecef_to_geodetic_rows<Heights>(in[0], in[1], in[2], out);
@@ -43,10 +43,8 @@ PyObject* convert_product(PyObject* pos_obj, PyObject* transform_obj, bool heigh
     if (!new_result("empty", {n, columns}, "float64", kFloat64Array2D, result, out)) return nullptr;
     const auto src = pos.rows<const double>();
     const auto dst = out.rows<double>();
-    if (heights) {
-        convert_rows<true>(n, src, dst);
-    } else {
-        convert_rows<false>(n, src, dst);
+    if (!(heights ? convert_rows<true>(n, src, dst) : convert_rows<false>(n, src, dst))) {
+        return nullptr;
     }
     return result.release();
 }

@@ -25,12 +25,13 @@ PyObject* map_rows3(Call& call, Kernel kernel) {
     if (!new_result("empty", {n, 3}, "float64", kFloat64T2D, result, out)) return GK_FAIL(call);
     const auto src = in.rows<const double>();
     const auto dst = out.rows<double>();
-    parallel_groups<simd::kLanes>(n, [src, dst, kernel](Py_ssize_t i, int count) {
+    const bool done = parallel_groups<simd::kLanes>(n, [src, dst, kernel](Py_ssize_t i, int count) {
         simd::Vd a[3], b[3];
         simd::gather(src, i, count, a);
         kernel(a[0], a[1], a[2], b);
         simd::scatter(dst, i, count, b);
     });
+    if (!done) return GK_FAIL(call);
     return result.release();
 }
 
