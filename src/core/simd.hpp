@@ -11,6 +11,7 @@
 #include <immintrin.h>
 #include <sleef.h>
 
+#include <cassert>
 #include <cstddef>
 
 namespace gk::simd {
@@ -69,10 +70,18 @@ inline void store(double* p, Vd a) {
     for (int k = 0; k < kRegs; ++k) _mm256_storeu_pd(p + 4 * k, a.r[k]);
 }
 
-inline Vd operator+(Vd a, Vd b) { return detail::each(a, b, _mm256_add_pd); }
-inline Vd operator-(Vd a, Vd b) { return detail::each(a, b, _mm256_sub_pd); }
-inline Vd operator*(Vd a, Vd b) { return detail::each(a, b, _mm256_mul_pd); }
-inline Vd operator/(Vd a, Vd b) { return detail::each(a, b, _mm256_div_pd); }
+inline Vd operator+(Vd a, Vd b) {
+    return detail::each(a, b, [](__m256d x, __m256d y) { return _mm256_add_pd(x, y); });
+}
+inline Vd operator-(Vd a, Vd b) {
+    return detail::each(a, b, [](__m256d x, __m256d y) { return _mm256_sub_pd(x, y); });
+}
+inline Vd operator*(Vd a, Vd b) {
+    return detail::each(a, b, [](__m256d x, __m256d y) { return _mm256_mul_pd(x, y); });
+}
+inline Vd operator/(Vd a, Vd b) {
+    return detail::each(a, b, [](__m256d x, __m256d y) { return _mm256_div_pd(x, y); });
+}
 inline Vd operator-(Vd a) {
     return detail::each(a, [](__m256d x) { return _mm256_xor_pd(x, _mm256_set1_pd(-0.0)); });
 }
@@ -152,6 +161,7 @@ namespace gk::simd {
 // last row, so they compute something harmless and are never stored.
 template <int C, class Rows>
 void gather(const Rows& rows, std::ptrdiff_t i, int count, Vd (&out)[C]) {
+    assert(count >= 1 && count <= kLanes);
     alignas(32) double lanes[C][kLanes];
     for (int l = 0; l < kLanes; ++l) {
         const std::ptrdiff_t row = i + (l < count ? l : count - 1);
@@ -164,6 +174,7 @@ void gather(const Rows& rows, std::ptrdiff_t i, int count, Vd (&out)[C]) {
 // rows i .. i + count - 1.
 template <int C, class Rows>
 void scatter(const Rows& rows, std::ptrdiff_t i, int count, const Vd (&in)[C]) {
+    assert(count >= 0 && count <= kLanes);
     alignas(32) double lanes[C][kLanes];
     for (int c = 0; c < C; ++c) store(lanes[c], in[c]);
     for (int l = 0; l < count; ++l) {

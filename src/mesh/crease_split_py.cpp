@@ -48,6 +48,26 @@ bool checked_corner_copy(const ArrayView& tris, Py_ssize_t vertex_count,
     return true;
 }
 
+// Indices given in another dtype than uint32 must convert to it exactly: a
+// negative, too large or fractional value names no vertex, where the
+// conversion would wrap or truncate it into one.  ValueError otherwise.
+bool check_exact_conversion(PyObject* converted, PyObject* given) {
+    if (PyArray_DESCR(reinterpret_cast<PyArrayObject*>(given))->type_num == NPY_UINT32) return true;
+    PyRef differs(PyObject_RichCompare(converted, given, Py_NE));
+    if (!differs) return false;
+    PyRef any(PyObject_CallMethod(differs.get(), "any", nullptr));
+    if (!any) return false;
+    const int inexact = PyObject_IsTrue(any.get());
+    if (inexact < 0) return false;
+    if (inexact) {
+        PyErr_Format(PyExc_ValueError, "indices of dtype %S hold values that are not uint32 "
+                     "vertex numbers", reinterpret_cast<PyObject*>(
+                         PyArray_DESCR(reinterpret_cast<PyArrayObject*>(given))));
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 const char* const kExpandCreaseNormalsDoc =
@@ -69,11 +89,15 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
     }
     PyRef pos_array(numpy_call("ascontiguousarray", call[0], "float32"));
     if (!pos_array) return GK_FAIL(call);
-    PyRef index_array(numpy_call("ascontiguousarray", call[1], "uint32"));
+    PyRef converted(numpy_call("ascontiguousarray", call[1], "uint32"));
+    if (!converted || !check_exact_conversion(converted.get(), call[1])) return GK_FAIL(call);
+    // Indices of any shape are taken in row-major order, as the flat
+    // triangle list that (T, 3) rows spell out.
+    PyRef index_array(PyObject_CallMethod(converted.get(), "reshape", "i", -1));
     if (!index_array) return GK_FAIL(call);
-    const Py_ssize_t first_dim = PyObject_Size(index_array.get());
-    if (first_dim < 0) return GK_FAIL(call);
-    if (first_dim < 3) {
+    const Py_ssize_t count = PyObject_Size(index_array.get());
+    if (count < 0) return GK_FAIL(call);
+    if (count < 3) {
         PyObject* empty = empty_mesh();
         if (!empty) return GK_FAIL(call);
         return empty;

@@ -17,6 +17,7 @@ EYE3 = np.eye(3)
 HOMOGENEOUS = np.hstack([ROWS, np.ones((16, 1))])
 POS = ROWS.astype(np.float32)
 IDX = np.random.default_rng(2).integers(0, 16, 30).astype(np.uint32)
+SANITIZED = "asan" in os.environ.get("LD_PRELOAD", "")
 
 
 def rebound_test(conversion, verdict=False):
@@ -124,5 +125,6 @@ def test_repeated_calls_do_not_grow_memory(name):
     run(call, repeats)
     gc.collect()
     assert sys.getallocatedblocks() - blocks < allowed
-    assert resident_bytes() - resident < 1 << 20
+    # AddressSanitizer holds freed memory back in quarantine.
+    assert resident_bytes() - resident < 1 << 20 or SANITIZED
     assert sys.getrefcount(ROWS) == refs
