@@ -110,3 +110,20 @@ def test_which_error_comes_first(same_as_reference, bad_line_at, bad_byte_at):
 def test_end_of_file(same_as_reference, tail):
     same_as_reference(cube_text(1) + tail)
     same_as_reference(cube_text(400)[:8192 * 3] + tail)
+
+
+BLOCK = 1 << 20     # the reader's block: long lines cross several
+
+
+@pytest.mark.parametrize("length", [BLOCK - 3, BLOCK - 1, BLOCK, 2 * BLOCK + 1])
+@pytest.mark.parametrize("line, ending", [
+    (b"#", b"\n"), (b"#", b"\r"), (b"#", b"\r\n"), (b"#\xe4\xb8\xad", b"\n"),
+    (b"f 1 2 3 ", b"\n"), (b"v 1 2 3", b"\n"), (b"#", b"\xff\n"), (b"", b"\n"),
+], ids=["comment", "comment-cr", "comment-crlf", "comment-cjk", "long-face", "long-vertex",
+        "comment-invalid", "blank"])
+def test_lines_longer_than_a_block(same_as_reference, length, line, ending):
+    """A long line between ordinary ones, its end near a block boundary
+    (the file starts with a 13-byte line)."""
+    pad = b"\xe4\xb8\xad" if b"\xe4" in line else b" " if line.startswith(b"f") else b"x"
+    body = line + pad * ((length - len(line)) // len(pad))
+    same_as_reference(b"v 0 0 0.5\r\n" + body + ending + cube_text(2))
