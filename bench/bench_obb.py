@@ -1,10 +1,14 @@
 """Footprint boxes: an OBJ file and a point cloud, against their peers.
 
 The OBJ file is an exported icosphere of 1.3 M triangles (about 50 MB),
-written into a temporary folder for the run.
+written into a temporary folder for the run.  Long lines: one 512 MB
+comment line in a file and one 64 MB line through a FIFO, against Python's
+own readline().
 """
 import os
 import tempfile
+import threading
+import time
 
 import numpy as np
 import shapely
@@ -30,6 +34,50 @@ def bench_obj_file(folder):
     ])
 
 
+def read_lines(path):
+    """Python's own line reader over the file, doing nothing with the lines."""
+    with open(path, "r", encoding="utf-8") as f:
+        while f.readline():
+            pass
+
+
+def through_fifo(folder, data, reader):
+    """Time of `reader(path)` on a FIFO that a thread fills with `data`."""
+    path = os.path.join(folder, "pipe.obj")
+    if not os.path.exists(path):
+        os.mkfifo(path)
+
+    def feed():
+        with open(path, "wb") as f:
+            f.write(data)
+    writer = threading.Thread(target=feed)
+    writer.start()
+    start = time.perf_counter()
+    reader(path)
+    seconds = time.perf_counter() - start
+    writer.join()
+    return seconds
+
+
+def bench_long_lines(folder):
+    """One 512 MB comment line in a file, one 64 MB line through a FIFO."""
+    path = os.path.join(folder, "long.obj")
+    with open(path, "wb") as f:
+        f.write(b"#" + b"x" * (512 << 20) + b"\n" + b"v 0 0 0\nv 1 0 0\nv 0 0 1\nf 1 2 3\n")
+    ours = best_time(lambda: geokern.generate_obb_2d_from_obj_file(path), repeat=3)
+    report("generate_obb_2d_from_obj_file, a 512 MB comment line", ours, [
+        ("Python readline() over the file", best_time(lambda: read_lines(path), repeat=3)),
+    ])
+    os.remove(path)
+    data = b"#" + b"x" * (64 << 20) + b"\nv 0 0 0\nv 1 0 0\nv 0 0 1\nf 1 2 3\n"
+    ours = min(through_fifo(folder, data, geokern.generate_obb_2d_from_obj_file)
+               for _ in range(3))
+    report("generate_obb_2d_from_obj_file, a 64 MB line through a FIFO", ours, [
+        ("Python readline() over the FIFO",
+         min(through_fifo(folder, data, read_lines) for _ in range(3))),
+    ])
+
+
 def bench_points():
     points = np.random.default_rng(7).normal(size=(200_000, 2)) * [300.0, 40.0]
     multipoint = shapely.multipoints(points)
@@ -45,4 +93,5 @@ def bench_points():
 if __name__ == "__main__":
     with tempfile.TemporaryDirectory() as folder:
         bench_obj_file(folder)
+        bench_long_lines(folder)
     bench_points()

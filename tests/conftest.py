@@ -4,6 +4,15 @@ import sys
 import textwrap
 
 import pytest
+from hypothesis import HealthCheck, settings
+
+# Fuzzers run on fixed seeds with a bounded number of cases; for a longer
+# run on fresh seeds: GEOKERN_FUZZ_EXAMPLES=20000 tools/test -q -k fuzz
+FUZZ_EXAMPLES = os.environ.get("GEOKERN_FUZZ_EXAMPLES")
+settings.register_profile(
+    "geokern", derandomize=FUZZ_EXAMPLES is None, max_examples=int(FUZZ_EXAMPLES or 100),
+    deadline=None, suppress_health_check=[HealthCheck.too_slow], print_blob=True)
+settings.load_profile("geokern")
 
 
 def run_python(code, env_update=None, check=True):

@@ -29,4 +29,6 @@ chroot "$root" /usr/bin/env -i \
     PATH=/src/.venv/bin:/usr/local/bin:/usr/bin:/bin HOME=/root LANG=C.UTF-8 \
     PROJ_DATA=/usr/share/proj \
     TERM="${TERM:-dumb}" CI="${CI:-}" ${OMP_NUM_THREADS:+OMP_NUM_THREADS=$OMP_NUM_THREADS} \
+    ${GEOKERN_RACE_SECONDS:+GEOKERN_RACE_SECONDS=$GEOKERN_RACE_SECONDS} \
+    ${GEOKERN_FUZZ_EXAMPLES:+GEOKERN_FUZZ_EXAMPLES=$GEOKERN_FUZZ_EXAMPLES} \
     /bin/bash -c 'cd /src && exec "$@"' bash "$@"

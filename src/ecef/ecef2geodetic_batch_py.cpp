@@ -33,10 +33,9 @@ PyObject* convert_product(PyObject* pos_obj, PyObject* transform_obj, bool heigh
     if (!new_result("empty", {n, columns}, "float64", kFloat64Array2D, result, out)) return nullptr;
     const auto src = pos.rows<const double>();
     const auto dst = out.rows<double>();
-    if (heights) {
-        convert_rows<3, ecef::ecef_to_geodetic_rows<true>>(n, src, dst);
-    } else {
-        convert_rows<2, ecef::ecef_to_geodetic_rows<false>>(n, src, dst);
+    if (!(heights ? convert_rows<3, ecef::ecef_to_geodetic_rows<true>>(n, src, dst)
+                  : convert_rows<2, ecef::ecef_to_geodetic_rows<false>>(n, src, dst))) {
+        return nullptr;
     }
     return result.release();
 }

@@ -10,6 +10,7 @@
 #include "mesh/vec3.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 
 namespace gk::mesh {
@@ -47,7 +48,10 @@ Incidence build_incidence(const StridedRows<const uint32_t>& tris, std::ptrdiff_
     Incidence in;
     in.offsets.assign(static_cast<std::size_t>(vertex_count) + 1, 0);
     for (std::ptrdiff_t t = 0; t < num_tris; ++t) {
-        for (int c = 0; c < 3; ++c) ++in.offsets[tris(t, c) + 1];
+        for (int c = 0; c < 3; ++c) {
+            assert(tris(t, c) < static_cast<uint64_t>(vertex_count));
+            ++in.offsets[tris(t, c) + 1];
+        }
     }
     for (std::size_t v = 1; v < in.offsets.size(); ++v) in.offsets[v] += in.offsets[v - 1];
     in.triangles.resize(in.offsets.back());
@@ -150,6 +154,20 @@ CreaseVertices split_creases(StridedRows<const float> pos, std::ptrdiff_t vertex
         }
     }
     return out;
+}
+
+void write_crease_vertices(StridedRows<const float> pos, const CreaseVertices& split,
+                           StridedRows<float> new_pos, StridedRows<float> normals,
+                           StridedItems<uint32_t> sources) noexcept {
+    for (std::size_t j = 0; j < split.sources.size(); ++j) {
+        const uint32_t v = split.sources[j];
+        const auto row = static_cast<std::ptrdiff_t>(j);
+        for (int k = 0; k < 3; ++k) {
+            new_pos(row, k) = pos(v, k);
+            normals(row, k) = split.normals[3 * j + k];
+        }
+        sources[row] = v;
+    }
 }
 
 }  // namespace gk::mesh

@@ -18,7 +18,7 @@
 // root), as a double, exceeds 1e-8, else replaced by (0, 0, 1).
 #pragma once
 
-#include "module/strided.hpp"
+#include "core/strided.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -37,7 +37,9 @@ struct CreaseVertices {
 };
 
 // Splits the `num_tris` triangles of `tris` (rows of three vertex indices,
-// each below `vertex_count`, the number of rows of `pos`) and writes the
+// each below `vertex_count`, the number of rows of `pos`; memory that
+// nothing else writes meanwhile, as the indices address the working
+// arrays) and writes the
 // output vertex of corner c of triangle t to corner_ids[3t + c].  A
 // triangle that uses a vertex at two corners goes through the grouping
 // twice; its corners there take the later group's vertex.  Throws
@@ -45,5 +47,12 @@ struct CreaseVertices {
 CreaseVertices split_creases(StridedRows<const float> pos, std::ptrdiff_t vertex_count,
                              StridedRows<const uint32_t> tris, std::ptrdiff_t num_tris,
                              float cos_threshold, StridedItems<uint32_t> corner_ids);
+
+// Row j of `new_pos`, `normals` and item j of `sources` for output vertex
+// j of `split`: the row of `pos` of its source vertex, its normal, its
+// source vertex.  Every source must be a row of `pos`.
+void write_crease_vertices(StridedRows<const float> pos, const CreaseVertices& split,
+                           StridedRows<float> new_pos, StridedRows<float> normals,
+                           StridedItems<uint32_t> sources) noexcept;
 
 }  // namespace gk::mesh

@@ -15,6 +15,7 @@
 #include "module/numpy_math.hpp"
 
 #include <optional>
+#include <vector>
 
 namespace gk {
 
@@ -23,16 +24,46 @@ namespace {
 // numpy's own text for a fancy index out of bounds.
 constexpr const char* kOutOfBounds = "index %u is out of bounds for axis 0 with size %llu";
 
-// Checks the corner indices column by column, as gathering the three
-// corner rows would meet them.
-bool check_triangle_indices(const ArrayView& tris, Py_ssize_t vertex_count) {
+// The corner indices, copied once out of `tris` (whose memory Python code
+// run later in the call may change) and checked on the copy column by
+// column, as gathering the three corner rows would meet them.  False with
+// IndexError set when one is at or above `vertex_count`; throws
+// std::bad_alloc.
+bool checked_corner_copy(const ArrayView& tris, Py_ssize_t vertex_count,
+                         std::vector<uint32_t>& copy) {
     const auto rows = tris.rows<const uint32_t>();
+    const Py_ssize_t num_tris = tris.extent(0);
+    copy.resize(3 * static_cast<std::size_t>(num_tris));
+    for (Py_ssize_t t = 0; t < num_tris; ++t) {
+        const StridedItems<const uint32_t> row{rows.data + t * rows.row_stride, rows.col_stride};
+        for (int c = 0; c < 3; ++c) copy[3 * t + c] = row.load_once(c);
+    }
     for (int c = 0; c < 3; ++c) {
-        const StridedItems<const uint32_t> column{rows.data + c * rows.col_stride, rows.row_stride};
-        if (!check_indices(column, tris.extent(0), static_cast<uint64_t>(vertex_count),
-                           kOutOfBounds)) {
+        const StridedItems<const uint32_t> column{reinterpret_cast<char*>(copy.data() + c),
+                                                  3 * sizeof(uint32_t)};
+        if (!check_indices(column, num_tris, static_cast<uint64_t>(vertex_count), kOutOfBounds)) {
             return false;
         }
+    }
+    return true;
+}
+
+// Indices given in another dtype than uint32 must convert to it exactly: a
+// negative, too large or fractional value names no vertex, where the
+// conversion would wrap or truncate it into one.  ValueError otherwise.
+bool check_exact_conversion(PyObject* converted, PyObject* given) {
+    if (PyArray_DESCR(reinterpret_cast<PyArrayObject*>(given))->type_num == NPY_UINT32) return true;
+    PyRef differs(PyObject_RichCompare(converted, given, Py_NE));
+    if (!differs) return false;
+    PyRef any(PyObject_CallMethod(differs.get(), "any", nullptr));
+    if (!any) return false;
+    const int inexact = PyObject_IsTrue(any.get());
+    if (inexact < 0) return false;
+    if (inexact) {
+        PyErr_Format(PyExc_ValueError, "indices of dtype %S hold values that are not uint32 "
+                     "vertex numbers", reinterpret_cast<PyObject*>(
+                         PyArray_DESCR(reinterpret_cast<PyArrayObject*>(given))));
+        return false;
     }
     return true;
 }
@@ -58,11 +89,15 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
     }
     PyRef pos_array(numpy_call("ascontiguousarray", call[0], "float32"));
     if (!pos_array) return GK_FAIL(call);
-    PyRef index_array(numpy_call("ascontiguousarray", call[1], "uint32"));
+    PyRef converted(numpy_call("ascontiguousarray", call[1], "uint32"));
+    if (!converted || !check_exact_conversion(converted.get(), call[1])) return GK_FAIL(call);
+    // Indices of any shape are taken in row-major order, as the flat
+    // triangle list that (T, 3) rows spell out.
+    PyRef index_array(PyObject_CallMethod(converted.get(), "reshape", "i", -1));
     if (!index_array) return GK_FAIL(call);
-    const Py_ssize_t first_dim = PyObject_Size(index_array.get());
-    if (first_dim < 0) return GK_FAIL(call);
-    if (first_dim < 3) {
+    const Py_ssize_t count = PyObject_Size(index_array.get());
+    if (count < 0) return GK_FAIL(call);
+    if (count < 3) {
         PyObject* empty = empty_mesh();
         if (!empty) return GK_FAIL(call);
         return empty;
@@ -79,7 +114,14 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
         PyErr_Format(PyExc_ValueError, "pos must have 3 columns, got %zd", pos.extent(1));
         return GK_FAIL(call);
     }
-    if (!check_triangle_indices(tris, vertex_count)) return GK_FAIL(call);
+    std::vector<uint32_t> corners;
+    if (!guard_cpp([&]() -> PyObject* {
+            return checked_corner_copy(tris, vertex_count, corners) ? Py_None : nullptr;
+        })) {
+        return GK_FAIL(call);
+    }
+    const StridedRows<const uint32_t> corner_rows{reinterpret_cast<char*>(corners.data()),
+                                                  3 * sizeof(uint32_t), sizeof(uint32_t)};
     // Output vertex numbers and triangle numbers are uint32.
     if (3 * num_tris > Py_ssize_t{UINT32_MAX}) {
         PyErr_Format(PyExc_OverflowError, "indices holds %zd triangles, more than uint32 can number",
@@ -99,7 +141,7 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
     // The working arrays may fail to allocate: MemoryError, nothing kept.
     std::optional<mesh::CreaseVertices> split;
     PyObject* const done = guard_cpp([&]() -> PyObject* {
-        split = mesh::split_creases(pos.rows<const float>(), vertex_count, tris.rows<const uint32_t>(),
+        split = mesh::split_creases(pos.rows<const float>(), vertex_count, corner_rows,
                                     num_tris, cos_threshold,
                                     ids.items<uint32_t>());
         return Py_None;  // borrowed, only a mark of success
@@ -115,18 +157,8 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
         return GK_FAIL(call);
     }
     parts[2] = std::move(corner_ids);
-    const auto points = pos.rows<const float>();
-    const auto new_pos = views[0].rows<float>();
-    const auto normals = views[1].rows<float>();
-    const auto sources = views[3].items<uint32_t>();
-    for (Py_ssize_t j = 0; j < m; ++j) {
-        const uint32_t v = split->sources[j];
-        for (int k = 0; k < 3; ++k) {
-            new_pos(j, k) = points(v, k);
-            normals(j, k) = split->normals[3 * j + k];
-        }
-        sources[j] = v;
-    }
+    mesh::write_crease_vertices(pos.rows<const float>(), *split, views[0].rows<float>(),
+                                views[1].rows<float>(), views[3].items<uint32_t>());
     PyObject* result = mesh_tuple(parts);
     if (!result) return GK_FAIL(call);
     return result;

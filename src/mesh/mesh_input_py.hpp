@@ -4,7 +4,7 @@
 
 #include "module/python.hpp"
 #include "module/ref.hpp"
-#include "module/strided.hpp"
+#include "core/strided.hpp"
 #include "module/view.hpp"
 
 #include <cstdint>
@@ -19,6 +19,17 @@ inline constexpr const char* kIndexOutOfRange = "index %u out of range for %llu 
 // holds 2 triangles", or "pos must have at least 3 columns, got 2".  No
 // check when there is no triangle.
 bool check_positions(const ArrayView& pos, Py_ssize_t num_tris);
+
+// A result of `vertex_count` rows for a mesh with triangles may hold no
+// more rows than `pos` has plus the `num_indices` corners could name:
+// ValueError before anything is allocated otherwise.  Without triangles
+// any count is taken (every row is (0, 0, 1)).
+bool check_vertex_count(int vertex_count, const ArrayView& pos, Py_ssize_t num_indices);
+
+// IndexError with `format` (see kIndexOutOfRange) filled with the index
+// and the limit.
+void raise_index_out_of_range(uint32_t index, uint64_t limit,
+                              const char* format = kIndexOutOfRange);
 
 // IndexError for the first of indices[0 .. n) at or above `limit`, with
 // `format` (see kIndexOutOfRange) filled with the index and the limit.

@@ -13,17 +13,18 @@ void add_to_row(const StridedRows<float>& rows, std::ptrdiff_t i, const Vec3f& v
 
 }  // namespace
 
-void accumulate_face_normals(StridedRows<const float> pos, StridedItems<const uint32_t> indices,
-                             std::ptrdiff_t num_tris, StridedRows<float> normals) noexcept {
-    for (std::ptrdiff_t t = 0; t < num_tris; ++t) {
-        const std::ptrdiff_t i0 = indices[3 * t];
-        const std::ptrdiff_t i1 = indices[3 * t + 1];
-        const std::ptrdiff_t i2 = indices[3 * t + 2];
-        const Vec3f f = face_cross(load(pos, i0), load(pos, i1), load(pos, i2));
-        add_to_row(normals, i0, f);
-        add_to_row(normals, i1, f);
-        add_to_row(normals, i2, f);
+bool accumulate_face_normals(StridedRows<const float> pos, CheckedCorners& corners,
+                             std::ptrdiff_t first, std::ptrdiff_t end,
+                             StridedRows<float> normals) noexcept {
+    for (std::ptrdiff_t t = first; t < end; ++t) {
+        uint32_t i[3];
+        if (!corners.read(t, i)) return false;
+        const Vec3f f = face_cross(load(pos, i[0]), load(pos, i[1]), load(pos, i[2]));
+        add_to_row(normals, i[0], f);
+        add_to_row(normals, i[1], f);
+        add_to_row(normals, i[2], f);
     }
+    return true;
 }
 
 }  // namespace gk::mesh

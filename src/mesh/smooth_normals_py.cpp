@@ -4,6 +4,7 @@
 #include "mesh/mesh_input_py.hpp"
 #include "mesh/smooth_normals.hpp"
 #include "module/args.hpp"
+#include "module/interrupt.hpp"
 #include "module/parallel.hpp"
 
 #include <algorithm>
@@ -19,6 +20,7 @@ PyObject* calculate_smooth_normals_cy(Call& call) {
     // One or two trailing indices complete no triangle and are not read.
     const Py_ssize_t num_tris = indices.extent(0) / 3;
     if (!check_positions(pos, num_tris)) return GK_FAIL(call);
+    if (!check_vertex_count(vertex_count, pos, indices.extent(0))) return GK_FAIL(call);
 
     PyRef result;
     ArrayView out;
@@ -26,19 +28,24 @@ PyObject* calculate_smooth_normals_cy(Call& call) {
         return GK_FAIL(call);
     }
     // Indices are read as signed 32-bit values, so 2^31 and above fail
-    // here too: the limit never exceeds vertex_count.
-    const auto limit = static_cast<uint64_t>(std::min<Py_ssize_t>(vertex_count, pos.extent(0)));
-    if (!check_indices(indices.items<const uint32_t>(), 3 * num_tris, limit, kIndexOutOfRange)) {
-        return GK_FAIL(call);
-    }
-
+    // too: the limit never exceeds vertex_count.  Each index is checked
+    // where the loop reads it (another thread may change the array).
+    mesh::CheckedCorners corners{
+        indices.items<const uint32_t>(),
+        static_cast<uint64_t>(std::min<Py_ssize_t>(vertex_count, pos.extent(0))), {}};
     const auto points = pos.rows<const float>();
-    const auto corners = indices.items<const uint32_t>();
     const auto normals = out.rows<float>();
+    bool done = false;
     without_gil([&] {
-        mesh::accumulate_face_normals(points, corners, num_tris, normals);
-        team_rows(vertex_count, [normals](Py_ssize_t i) { mesh::normalize_row(normals, i); });
+        done = in_signal_checked_blocks(num_tris, [&](std::ptrdiff_t first, std::ptrdiff_t end) {
+            return mesh::accumulate_face_normals(points, corners, first, end, normals);
+        });
+        done = done && team_rows(vertex_count, [normals](Py_ssize_t i) {
+            mesh::normalize_row(normals, i);
+        });
     });
+    if (corners.bad) raise_index_out_of_range(*corners.bad, corners.limit);
+    if (!done) return GK_FAIL(call);
     return result.release();
 }
 

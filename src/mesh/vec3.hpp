@@ -6,7 +6,7 @@
 // therefore the same bits as the equivalent whole-array float32 arithmetic.
 #pragma once
 
-#include "module/strided.hpp"
+#include "core/strided.hpp"
 
 #include <cmath>
 #include <cstddef>

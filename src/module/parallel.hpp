@@ -10,12 +10,16 @@
 //
 // The callbacks must not touch Python objects, allocate or throw: they run
 // with the lock released, and every error of a batch function is raised
-// before or after this call.
+// before or after this call.  A loop stopped by Ctrl-C returns false with
+// KeyboardInterrupt set; its result array is then dropped unseen.
 #pragma once
 
+#include "module/interrupt.hpp"
 #include "module/python.hpp"
 
 #include <omp.h>
+
+#include <atomic>
 
 namespace gk {
 
@@ -33,10 +37,15 @@ void without_gil(F&& f) {
 // to `group(i, count)` in consecutive groups of `Width` rows (the last
 // group of a block may be shorter).  With Width > 1 this serves SIMD
 // kernels whose lanes are independent, so that a row's result does not
-// depend on which group or thread it falls into.
+// depend on which group or thread it falls into.  Every
+// kRowsPerSignalCheck rows the calling thread (the team's thread 0) looks
+// for pending signals; when a handler raised, every thread stops after
+// its current stretch and the result is false (the exception set).
 template <int Width, class GroupFn>
-void team_groups(Py_ssize_t n, GroupFn&& group) {
-    if (n <= 0) return;
+[[nodiscard]] bool team_groups(Py_ssize_t n, GroupFn&& group) {
+    static_assert(kRowsPerSignalCheck % Width == 0);
+    if (n <= 0) return true;
+    std::atomic<bool> stop{false};
 #pragma omp parallel
     {
         const Py_ssize_t threads = omp_get_num_threads();
@@ -45,26 +54,39 @@ void team_groups(Py_ssize_t n, GroupFn&& group) {
         const Py_ssize_t r = n % threads;
         const Py_ssize_t begin = t < r ? t * (q + 1) : t * q + r;
         const Py_ssize_t end = begin + (t < r ? q + 1 : q);
-        for (Py_ssize_t i = begin; i < end; i += Width) {
-            group(i, static_cast<int>(end - i < Width ? end - i : Width));
+        for (Py_ssize_t stretch = begin; stretch < end; stretch += kRowsPerSignalCheck) {
+            if (stretch > begin) {
+                if (t == 0 && signal_raised_unlocked()) stop.store(true, std::memory_order_relaxed);
+                if (stop.load(std::memory_order_relaxed)) break;
+            }
+            const Py_ssize_t stretch_end =
+                end - stretch < kRowsPerSignalCheck ? end : stretch + kRowsPerSignalCheck;
+            for (Py_ssize_t i = stretch; i < stretch_end; i += Width) {
+                group(i, static_cast<int>(stretch_end - i < Width ? stretch_end - i : Width));
+            }
         }
     }
+    return !stop.load(std::memory_order_relaxed);
 }
 
 // One call of `row(i)` per row, the lock already released.
 template <class RowFn>
-void team_rows(Py_ssize_t n, RowFn&& row) {
-    team_groups<1>(n, [&row](Py_ssize_t i, int) { row(i); });
+[[nodiscard]] bool team_rows(Py_ssize_t n, RowFn&& row) {
+    return team_groups<1>(n, [&row](Py_ssize_t i, int) { row(i); });
 }
 
 template <int Width, class GroupFn>
-void parallel_groups(Py_ssize_t n, GroupFn&& group) {
-    without_gil([n, &group] { team_groups<Width>(n, group); });
+[[nodiscard]] bool parallel_groups(Py_ssize_t n, GroupFn&& group) {
+    bool done = false;
+    without_gil([n, &group, &done] { done = team_groups<Width>(n, group); });
+    return done;
 }
 
 template <class RowFn>
-void parallel_rows(Py_ssize_t n, RowFn&& row) {
-    without_gil([n, &row] { team_rows(n, row); });
+[[nodiscard]] bool parallel_rows(Py_ssize_t n, RowFn&& row) {
+    bool done = false;
+    without_gil([n, &row, &done] { done = team_rows(n, row); });
+    return done;
 }
 
 }  // namespace gk

@@ -17,10 +17,11 @@ namespace gk {
 // Fills the n rows of `dst` from the first three columns of the rows of
 // `src` with `Kernel(in0, in1, in2, out)` (out: Out columns),
 // simd::kLanes rows at a time, in parallel with the interpreter lock
-// released.  `kernel` must be pure arithmetic.
+// released.  `kernel` must be pure arithmetic.  False, with KeyboardInterrupt
+// set, when Ctrl-C stopped the loop.
 template <int Out, auto Kernel>
-void convert_rows(Py_ssize_t n, StridedRows<const double> src, StridedRows<double> dst) {
-    parallel_groups<simd::kLanes>(n, [src, dst](Py_ssize_t i, int count) {
+[[nodiscard]] bool convert_rows(Py_ssize_t n, StridedRows<const double> src, StridedRows<double> dst) {
+    return parallel_groups<simd::kLanes>(n, [src, dst](Py_ssize_t i, int count) {
         simd::Vd a[3], b[Out];
         simd::gather(src, i, count, a);
         Kernel(a[0], a[1], a[2], b);
@@ -37,7 +38,7 @@ PyObject* map_rows3(Call& call) {
     PyRef result;
     ArrayView out;
     if (!new_result("empty", {n, 3}, "float64", kFloat64T2D, result, out)) return call.fail();
-    convert_rows<3, Kernel>(n, in.rows<const double>(), out.rows<double>());
+    if (!convert_rows<3, Kernel>(n, in.rows<const double>(), out.rows<double>())) return call.fail();
     return result.release();
 }
 

@@ -18,7 +18,7 @@
 
 #include "module/python.hpp"
 #include "module/ref.hpp"
-#include "module/strided.hpp"
+#include "core/strided.hpp"
 
 #include <atomic>
 #include <cstddef>

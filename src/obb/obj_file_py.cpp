@@ -103,7 +103,9 @@ public:
         return got;
     }
 
-    bool interrupted() override {
+    bool interrupted() override { return keep_going(); }
+
+    bool keep_going() override {
         if (PyErr_CheckSignals() == 0) return true;
         keep_error();
         return false;

@@ -12,6 +12,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #ifdef __AVX2__
 #include <immintrin.h>
@@ -83,6 +84,11 @@ size_t find_blanks(std::string_view line, size_t wanted, size_t* blanks) noexcep
 
 ReadOutcome outcome(ReadStatus status, size_t count = 0) { return {status, count, 0}; }
 
+// Whether a line of at least two bytes starts as "v " or "f ".
+bool vertex_or_face(const char* line) noexcept {
+    return (line[0] == 'v' || line[0] == 'f') && line[1] == ' ';
+}
+
 class Reader {
 public:
     Reader(int fd, ObjSink& sink, std::vector<Footprint>& vertices,
@@ -113,21 +119,28 @@ private:
     size_t used_ = 0;     // bytes in buffer_: the unhandled rest of the last line, then new data
     size_t handled_ = 0;  // bytes of buffer_ whose lines have been handled
     size_t pending_ = 0;  // bytes at the end of buffer_ that the decoder holds back
+    size_t scanned_ = 0;  // [handled_, scanned_) of buffer_ holds no line break
+    bool skipping_ = false;  // the line at handled_ began in dropped bytes
 };
 
 ReadOutcome Reader::run() {
     struct stat info;
     const bool regular = ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
     // A regular file gives full reads, so its chunks are the 8192-byte
-    // stretches from the start; other files give chunks as read(2) does.
-    // A small file needs no large block.
-    size_t request = kChunk;
+    // stretches from the start.  Other files are read a large block at a
+    // time too: what one read(2) returns was there at once, so Python's
+    // reads would have cut it into 8192-byte chunks from its start.  A
+    // small regular file needs no large block.
+    size_t request = kBlock;
     if (regular && info.st_size > 0) {
         const size_t chunks = static_cast<size_t>(info.st_size) / kChunk + 1;
         request = chunks < kBlock / kChunk ? chunks * kChunk : kBlock;
     }
     for (;;) {
-        if (buffer_.size() < used_ + request + kSlack) buffer_.resize(used_ + request + kSlack);
+        // The buffer grows geometrically, so a long line costs linear time.
+        if (buffer_.size() < used_ + request + kSlack) {
+            buffer_.resize(std::max(used_ + request + kSlack, 2 * buffer_.size()));
+        }
         const size_t block = used_;
         ReadOutcome failure;
         size_t cutoff = kNoCutoff;
@@ -148,10 +161,16 @@ ReadOutcome Reader::run() {
         if (lines.status != ReadStatus::ok) return lines;
         if (failure.status != ReadStatus::ok) return failure;
         if (final) return {};
-        // Keep the unfinished last line at the front of the buffer.
-        std::memmove(buffer_.data(), buffer_.data() + handled_, used_ - handled_);
-        used_ -= handled_;
-        handled_ = 0;
+        // Keep the unfinished last line at the front of the buffer: it moves
+        // there once, and stays there while it grows.
+        if (handled_ > 0) {
+            std::memmove(buffer_.data(), buffer_.data() + handled_, used_ - handled_);
+            used_ -= handled_;
+            scanned_ -= handled_;
+            handled_ = 0;
+        }
+        // Ctrl-C between blocks: a file may never end (a device, a pipe).
+        if (!sink_.keep_going()) return outcome(ReadStatus::deferred);
     }
 }
 
@@ -210,7 +229,9 @@ ReadOutcome Reader::handle_lines(bool final, size_t cutoff) {
     const char* base = buffer_.data();
     size_t pos = handled_;
     for (;;) {
-        const char* brk = find_line_break(base + pos, base + used_);
+        // [pos, scanned_) holds no line break: searched in an earlier block.
+        const char* brk = find_line_break(base + std::max(pos, scanned_), base + used_);
+        scanned_ = brk ? static_cast<size_t>(brk - base) : used_;
         size_t content_end, next, decided;  // `decided`: the byte that settles the line end
         if (brk) {
             content_end = static_cast<size_t>(brk - base);
@@ -231,9 +252,19 @@ ReadOutcome Reader::handle_lines(bool final, size_t cutoff) {
             break;
         }
         if (decided >= cutoff) break;
-        const ReadOutcome result = handle_line(base + pos, base + content_end);
-        if (result.status != ReadStatus::ok) return result;
+        const bool skip = std::exchange(skipping_, false);
+        if (!skip) {
+            const ReadOutcome result = handle_line(base + pos, base + content_end);
+            if (result.status != ReadStatus::ok) return result;
+        }
         pos = next;
+    }
+    // An unfinished line that cannot be a vertex or face line is dropped
+    // as it comes, so that a long one takes no memory; the bytes that the
+    // decoder holds back stay.
+    if (!final && (skipping_ || (used_ - pos >= 2 && !vertex_or_face(base + pos)))) {
+        skipping_ = true;
+        pos = std::max(pos, std::min(scanned_, used_ - pending_));
     }
     handled_ = pos;
     return {};
@@ -241,8 +272,7 @@ ReadOutcome Reader::handle_lines(bool final, size_t cutoff) {
 
 // One line without its line break (which strip() would remove anyway).
 ReadOutcome Reader::handle_line(const char* begin, const char* end) {
-    if (end - begin < 2 || begin[1] != ' ') return {};
-    if (begin[0] != 'v' && begin[0] != 'f') return {};
+    if (end - begin < 2 || !vertex_or_face(begin)) return {};
     const std::string_view line(begin, utf8_rstrip(begin, static_cast<size_t>(end - begin)));
     return begin[0] == 'v' ? vertex_line(line) : face_line(line);
 }

@@ -13,6 +13,9 @@
 // removes Unicode whitespace; split(" ") cuts at every single blank, so two
 // blanks make an empty token.
 //
+// Time and memory are linear in the file, whatever its line lengths: a
+// line that cannot be a vertex or face line is dropped as it is read.
+//
 // Python's text layer reads the file in chunks of 8192 bytes and decodes a
 // chunk only when readline() runs out of decoded text, so an undecodable
 // byte raises after every line whose end was decoded from earlier chunks,
@@ -64,6 +67,9 @@ public:
     // A read was interrupted by a signal: true to retry it.  On false the
     // sink keeps the error for later (ReadStatus::deferred).
     virtual bool interrupted() = 0;
+    // Called between blocks: false to stop reading (Ctrl-C), the sink
+    // keeping the error for later (ReadStatus::deferred).
+    virtual bool keep_going() = 0;
 
 protected:
     ~ObjSink() = default;

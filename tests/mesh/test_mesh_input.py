@@ -112,3 +112,32 @@ def test_documentation():
         "    corners stay hard-edged. Returns the same tuple as expand_flat_shaded_mesh_cy.",
         "    "]
     assert crease.__defaults__ == (60.0,) and type(crease.__defaults__[0]) is float
+
+
+@pytest.mark.parametrize("values, dtype", [
+    ([0, 1, 2, 3, 2, 1], np.int64), ([0, 1, 2], np.uint8), ([0, 1, 2], np.float64),
+    ([0, 1, 2], bool),
+])
+def test_crease_takes_indices_that_convert_exactly(values, dtype):
+    got = crease(POS, np.array(values, dtype))
+    expected = crease(POS, np.array(values, dtype).astype(np.uint32))
+    for a, b in zip(got, expected):
+        np.testing.assert_array_equal(a, b)
+
+
+@pytest.mark.parametrize("values, dtype", [
+    ([0, 1, 2**32 + 1], np.int64), ([0, 1, -4294967295], np.int64), ([0, 1, -1], np.int32),
+    ([0, 1, 3.9], np.float64), ([0, 1, np.nan], np.float32), ([0, 1, 2**63], np.uint64),
+])
+@pytest.mark.filterwarnings("ignore:invalid value encountered in cast:RuntimeWarning")
+def test_crease_rejects_indices_that_would_wrap(values, dtype):
+    with pytest.raises(ValueError, match="hold values that are not uint32 vertex numbers"):
+        crease(POS, np.array(values, dtype))
+
+
+def test_smooth_vertex_count_bounded_by_the_mesh():
+    with pytest.raises(ValueError, match=re.escape(
+            "vertex_count 100000000 is beyond any vertex that pos (4 rows) and indices (3 entries)")):
+        smooth(POS, indices(0, 1, 2), 10**8)
+    assert smooth(POS, indices(0, 1, 2), 7).shape == (7, 3)
+    assert smooth(None, None, 10).shape == (10, 3)      # no triangles: any count

@@ -4,6 +4,8 @@ import math
 
 import numpy as np
 import pytest
+from hypothesis import given
+from hypothesis import strategies as st
 
 import geokern
 from shared import QUAD_IDX, QUAD_POS
@@ -239,7 +241,7 @@ def test_flat_matches_reference(seed):
 # ============================================================================
 
 
-@pytest.mark.parametrize("idx", [[], [0], [0, 1], np.zeros((2, 3))])
+@pytest.mark.parametrize("idx", [[], [0], [0, 1], np.zeros((1, 2))])
 def test_crease_without_triangles(idx):
     result = crease(QUAD_POS, np.asarray(idx, np.uint32))
     assert [a.shape for a in result] == EMPTY_SHAPES
@@ -290,8 +292,10 @@ def test_crease_repeated_corner_takes_the_later_group():
     assert result[2][3] == result[2][4]
 
 
-def test_crease_two_dimensional_indices_are_flattened():
-    assert_same(crease(CUBE_POS, CUBE_IDX.reshape(-1, 3)), crease(CUBE_POS, CUBE_IDX))
+@pytest.mark.parametrize("rows", [1, 2, 12])
+def test_crease_two_dimensional_indices_are_flattened(rows):
+    flat_idx = CUBE_IDX[:3 * rows]
+    assert_same(crease(CUBE_POS, flat_idx.reshape(-1, 3)), crease(CUBE_POS, flat_idx))
 
 
 @pytest.mark.parametrize("case", range(12))
@@ -306,3 +310,56 @@ def test_crease_matches_the_interpreted_algorithm(case):
     pos = pos.astype(np.float64)                       # converted to float32 on the way in
     angle = [rng.uniform(-10, 200), rng.uniform(0, 90), 60.0, 180.0][case % 4]
     assert_same(crease(pos, idx.astype(np.int64), angle), crease_reference(pos, idx, angle))
+
+
+# ============================================================================
+# Fuzzing: random meshes with indices in and out of range
+# ============================================================================
+
+
+@st.composite
+def fuzz_meshes(draw):
+    rows = draw(st.integers(0, 6))
+    pos = np.array(draw(st.lists(st.lists(st.floats(-4, 4, width=32), min_size=3, max_size=3),
+                                 min_size=rows, max_size=rows)), np.float32).reshape(rows, 3)
+    index = st.one_of(st.integers(0, max(rows - 1, 0)), st.integers(0, max(rows - 1, 0)),
+                      st.integers(0, 8), st.sampled_from([2**31 - 1, 2**31, 2**32 - 1]))
+    idx = np.array(draw(st.lists(index, max_size=14)), np.uint32)
+    return pos, idx
+
+
+def first_out_of_range(values, limit):
+    bad = values[values >= limit]
+    return int(bad[0]) if len(bad) else None
+
+
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")
+@given(fuzz_meshes(), st.integers(0, 9), st.sampled_from([0.0, 45.0, 60.0, 180.0]))
+def test_fuzz_mesh_functions(mesh, vertex_count, angle):
+    pos, idx = mesh
+    used = idx[:len(idx) // 3 * 3]
+    bad = first_out_of_range(used, min(vertex_count, len(pos)))
+    if len(idx) >= 3 and vertex_count > len(pos) + len(idx):
+        with pytest.raises(ValueError, match=f"vertex_count {vertex_count} is beyond"):
+            smooth(pos, idx, vertex_count)
+    elif bad is not None:
+        with pytest.raises(IndexError, match=f"index {bad} out of range"):
+            smooth(pos, idx, vertex_count)
+    else:
+        assert_same([smooth(pos, idx, vertex_count)], [smooth_reference(pos, idx, vertex_count)])
+
+    bad = first_out_of_range(used, len(pos))
+    if bad is not None:
+        with pytest.raises(IndexError, match=f"index {bad} out of range for {len(pos)} vertices"):
+            flat(pos, idx)
+    elif len(idx) >= 3:
+        assert_same(flat(pos, idx), flat_reference(pos, idx))
+
+    if len(idx) < 3 or len(idx) % 3:
+        return
+    bad = first_out_of_range(idx.reshape(-1, 3).T.ravel(), len(pos))   # column by column
+    if bad is not None:
+        with pytest.raises(IndexError, match=f"index {bad} is out of bounds for axis 0"):
+            crease(pos, idx, angle)
+    else:
+        assert_same(crease(pos, idx, angle), crease_reference(pos, idx, angle))

@@ -20,6 +20,7 @@ EYE3 = np.eye(3)
 HOMOGENEOUS = np.hstack([ROWS, np.ones((16, 1))])
 POS = ROWS.astype(np.float32)
 IDX = np.random.default_rng(2).integers(0, 16, 30).astype(np.uint32)
+SANITIZED = "asan" in os.environ.get("LD_PRELOAD", "")
 
 
 def rebound_test(conversion, verdict=False):
@@ -136,8 +137,10 @@ def test_repeated_calls_do_not_grow_memory(name):
     # allocator settling) may grow it in one round, so a second round
     # decides.
     rounds = [growth(call, repeats)]
-    if not (rounds[-1][0] < allowed and rounds[-1][1] < 1 << 20):
+    # AddressSanitizer holds freed memory back in quarantine.
+    limit = float("inf") if SANITIZED else 1 << 20
+    if not (rounds[-1][0] < allowed and rounds[-1][1] < limit):
         rounds.append(growth(call, repeats))
     blocks, resident = rounds[-1]
-    assert blocks < allowed and resident < 1 << 20, rounds
+    assert blocks < allowed and resident < limit, rounds
     assert sys.getrefcount(ROWS) == refs

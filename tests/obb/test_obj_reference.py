@@ -2,7 +2,7 @@
 files and around the 8192-byte chunks in which Python decodes text."""
 
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import given
 from hypothesis import strategies as st
 
 GOOD_NUMBERS = ["1", "-2.5", "3.", ".5", "+4e2", "1E-3", "-0", "0.1", "12345678901234567890.5",
@@ -68,9 +68,38 @@ def obj_file(draw):
 
 
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")  # numpy on infinite coordinates
-@settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(obj_file())
-def test_random_files_match_the_reference(same_as_reference, data):
+def test_fuzz_random_files_match_the_reference(same_as_reference, data):
+    same_as_reference(data)
+
+
+MUTATIONS = [b"\r", b"\n", b"\r\n", b" ", b"  ", b"\t", b"/", b"-", b"0", b"9", b".", b"e", b"v ",
+             b"f ", b"\xff", b"\xe4", b"\xe4\xb8\xad", b"\xc2\x85", b"\x00", b"#"]
+
+
+@st.composite
+def mutated_obj_file(draw):
+    """A random file with bytes inserted, deleted or replaced, now and then
+    behind a line that pushes the rest across a chunk boundary."""
+    data = bytearray(draw(obj_file()))
+    if draw(st.booleans()):
+        data[0:0] = b"#" + b"x" * draw(st.integers(8150, 8200)) + b"\n"
+    for _ in range(draw(st.integers(1, 6))):
+        at = draw(st.integers(0, len(data)))
+        piece = draw(st.sampled_from(MUTATIONS))
+        kind = draw(st.sampled_from(["insert", "delete", "replace"]))
+        if kind == "insert":
+            data[at:at] = piece
+        elif kind == "delete":
+            del data[at:at + draw(st.integers(1, 4))]
+        else:
+            data[at:at + len(piece)] = piece
+    return bytes(data)
+
+
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")
+@given(mutated_obj_file())
+def test_fuzz_mutated_files_match_the_reference(same_as_reference, data):
     same_as_reference(data)
 
 
@@ -110,3 +139,20 @@ def test_which_error_comes_first(same_as_reference, bad_line_at, bad_byte_at):
 def test_end_of_file(same_as_reference, tail):
     same_as_reference(cube_text(1) + tail)
     same_as_reference(cube_text(400)[:8192 * 3] + tail)
+
+
+BLOCK = 1 << 20     # the reader's block: long lines cross several
+
+
+@pytest.mark.parametrize("length", [BLOCK - 3, BLOCK - 1, BLOCK, 2 * BLOCK + 1])
+@pytest.mark.parametrize("line, ending", [
+    (b"#", b"\n"), (b"#", b"\r"), (b"#", b"\r\n"), (b"#\xe4\xb8\xad", b"\n"),
+    (b"f 1 2 3 ", b"\n"), (b"v 1 2 3", b"\n"), (b"#", b"\xff\n"), (b"", b"\n"),
+], ids=["comment", "comment-cr", "comment-crlf", "comment-cjk", "long-face", "long-vertex",
+        "comment-invalid", "blank"])
+def test_lines_longer_than_a_block(same_as_reference, length, line, ending):
+    """A long line between ordinary ones, its end near a block boundary
+    (the file starts with a 13-byte line)."""
+    pad = b"\xe4\xb8\xad" if b"\xe4" in line else b" " if line.startswith(b"f") else b"x"
+    body = line + pad * ((length - len(line)) // len(pad))
+    same_as_reference(b"v 0 0 0.5\r\n" + body + ending + cube_text(2))
