@@ -22,7 +22,8 @@ pd = pytest.importorskip("pandas")
 
 def test_importing_the_package_does_not_import_dask(python):
     out = python("""
-                import geokern_tools
+        import sys
+        import geokern_tools
         print(sorted(m for m in sys.modules if m == "dask" or m.startswith(("dask.", "distributed"))))
     """)
     assert out.strip() == "[]"
