@@ -28,4 +28,11 @@ namespace gk::china {
 // test gets there.
 bool gcj02_shift(double lon, double lat, LonLat& out) noexcept;
 
+// The one-step inverse at the GCJ-02 position (lon, lat), given `shifted`,
+// the forward shift found at that position itself: (2 lon - shifted.lon,
+// 2 lat - shifted.lat), with 2 lon formed as lon + lon.  First order only.
+inline LonLat gcj02_unshift(double lon, double lat, LonLat shifted) noexcept {
+    return {(lon + lon) - shifted.lon, (lat + lat) - shifted.lat};
+}
+
 }  // namespace gk::china

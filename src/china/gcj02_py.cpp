@@ -83,9 +83,9 @@ PyObject* gcj02_to_wgs84(const double lon, const double lat) {
     // Outside China the forward step is the identity, and so is its
     // inverse: the input comes back as it is (lon + lon - lon would turn
     // an infinity into NaN and overflow beyond half the largest double).
-    const auto [mlon, mlat] = forward.position;
-    return kTrace(forward.shifted ? float_list({(lon + lon) - mlon, (lat + lat) - mlat})
-                                  : float_list({lon, lat}));
+    const china::LonLat wgs = forward.shifted ? china::gcj02_unshift(lon, lat, forward.position)
+                                              : china::LonLat{lon, lat};
+    return kTrace(float_list({wgs.lon, wgs.lat}));
 }
 
 PyObject* wgs84_to_gcj02_cy(Call& call) { return scalar_body<wgs84_to_gcj02>(call); }

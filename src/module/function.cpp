@@ -76,8 +76,6 @@ PyObject* function_repr(PyObject* self) {
 
 PyObject* get_name(PyObject* self, void*) { return Py_NewRef(as_function(self)->name); }
 
-PyObject* get_module(PyObject*, void*) { return PyUnicode_FromString("geokern"); }
-
 PyObject* get_doc(PyObject* self, void*) {
     const char* doc = as_function(self)->spec->doc;
     if (!doc) Py_RETURN_NONE;
@@ -135,10 +133,13 @@ PyObject* function_reduce(PyObject* self, PyObject*) {
     return Py_NewRef(as_function(self)->name);
 }
 
+// No __module__ entry: the type's own __module__ ("geokern", from the
+// dotted type name) serves the functions as well, and a descriptor under
+// that name would also hide the type's, which libraries that dispatch on
+// type(f).__module__ read as a string.
 PyGetSetDef function_getset[] = {
     {"__name__", get_name, nullptr, nullptr, nullptr},
     {"__qualname__", get_name, nullptr, nullptr, nullptr},
-    {"__module__", get_module, nullptr, nullptr, nullptr},
     {"__doc__", get_doc, nullptr, nullptr, nullptr},
     {"__defaults__", get_defaults, nullptr, nullptr, nullptr},
     {"__kwdefaults__", get_kwdefaults, nullptr, nullptr, nullptr},

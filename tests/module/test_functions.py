@@ -27,6 +27,8 @@ def test_attributes(function):
     assert getattr(geokern, name) is function
     assert function.__qualname__ == name
     assert function.__module__ == "geokern"
+    # Libraries that dispatch on types read the type's __module__ as a str.
+    assert type(function).__module__ == "geokern"
     assert function.__kwdefaults__ is None
     assert repr(function).startswith(f"<function geokern.{name} at 0x")
 

@@ -1,0 +1,23 @@
+# Type stubs of the native helper (src/tools_native/).
+from typing import TypedDict
+
+import numpy as np
+import numpy.typing as npt
+
+type _F64 = npt.NDArray[np.float64]
+
+class BuildInfo(TypedDict):
+    compiler: str
+    simd: str
+    openmp_threads: int
+
+def build_info() -> BuildInfo: ...
+
+# (lon, lat) rows in columns 0 and 1 of `arr`; the result is `out` (its
+# columns 0 and 1 overwritten) or a new (N, 2) array.
+def wgs84_to_gcj02(arr: _F64 | None, out: _F64 | None = None) -> _F64: ...
+def gcj02_to_wgs84(arr: _F64 | None, out: _F64 | None = None) -> _F64: ...
+def wgs84_to_bd09(arr: _F64 | None, out: _F64 | None = None) -> _F64: ...
+def bd09_to_wgs84(arr: _F64 | None, out: _F64 | None = None) -> _F64: ...
+def gcj02_to_bd09(arr: _F64 | None, out: _F64 | None = None) -> _F64: ...
+def bd09_to_gcj02(arr: _F64 | None, out: _F64 | None = None) -> _F64: ...

@@ -1,0 +1,352 @@
+"""geokern conversions and footprints on a Dask cluster.
+
+geokern's functions are pure, release the interpreter lock and pickle by
+reference, so Dask runs them as they are: every chunk, partition or file
+becomes one task that calls `geokern_tools.convert` (or the footprint of
+one model) on a worker, and the results are bit for bit those of one
+single-process call.
+
+- `convert(darr, src, dst)`: a Dask array of shape (N, 2) or (N, 3),
+  chunked along rows.
+- `convert_dataframe(ddf, columns, src, dst, out_columns=None)`: the
+  coordinate columns of a Dask DataFrame, per partition.
+- `footprints(paths)`: WKT footprints of many OBJ models, as a Dask bag.
+- `convert_parquet_dataset(...)` and `footprint_files(...)`: the jobs of
+  `geokern convert --scheduler` and `geokern footprint --scheduler`.
+- `client_for(scheduler)`: a client for "local", "local:N" or a scheduler
+  address.
+
+Only this module imports Dask; importing `geokern_tools` does not.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import glob
+import os
+import warnings
+from collections.abc import Callable, Iterator, Sequence
+from typing import TYPE_CHECKING, Any
+
+import numpy as np
+
+import dask
+import dask.array as da
+import dask.bag as db
+
+from geokern_tools._convert import CRS, convert as _convert_points, crs_name
+
+if TYPE_CHECKING:
+    import pandas as pd
+    from distributed import Client
+
+with warnings.catch_warnings():
+    # Without dask-expr the classic DataFrame implementation is used, which
+    # is all these functions need; its import warns about that.
+    warnings.filterwarnings("ignore", message=".*query planning.*", category=FutureWarning)
+    import dask.dataframe as dd
+
+__all__ = ["client_for", "convert", "convert_dataframe", "convert_parquet_dataset",
+           "footprint_files", "footprints"]
+
+#: Column names taken as coordinates when none are given, in this order of
+#: preference (compared case-insensitively).
+CONVENTIONAL_COLUMNS: tuple[tuple[str, ...], ...] = (
+    ("lon", "lat", "h"), ("lon", "lat", "height"), ("lon", "lat", "alt"), ("lon", "lat", "z"),
+    ("longitude", "latitude", "height"), ("longitude", "latitude", "altitude"),
+    ("x", "y", "z"), ("x", "y", "h"),
+    ("lon", "lat"), ("longitude", "latitude"), ("x", "y"),
+)
+
+#: The axis names of each system's coordinates in a Parquet dataset.
+AXES: dict[str, tuple[str, str, str]] = {
+    "wgs84": ("lon", "lat", "h"), "gcj02": ("lon", "lat", "h"), "bd09": ("lon", "lat", "h"),
+    "ecef": ("X", "Y", "Z"), "webmercator": ("x", "y", "h"),
+}
+
+
+def _result_columns(src: str, dst: str, k: int) -> int:
+    """Columns of the result of converting `k` columns (the column rules of
+    geokern_tools.convert)."""
+    return 3 if "ecef" in (src, dst) else k
+
+
+def _check_columns(src: str, k: int) -> None:
+    if k not in (2, 3):
+        raise ValueError(f"points must have 2 or 3 columns, got {k}")
+    if src == "ecef" and k != 3:
+        raise ValueError(f"ecef points must have 3 columns (X, Y, Z), got {k}")
+
+
+# ============================================================================
+# Arrays and data frames
+# ============================================================================
+
+
+def convert(darr: da.Array, src: CRS, dst: CRS) -> da.Array:
+    """`geokern_tools.convert` over a Dask array of shape (N, 2) or (N, 3).
+
+    Chunks along rows are kept (columns are rechunked to one chunk when
+    needed); each chunk is converted on its own, so the result equals the
+    single-process conversion bit for bit.  The result is float64, with 3
+    columns to or from ECEF and the input's count otherwise.
+    """
+    src_name, dst_name = crs_name(src), crs_name(dst)
+    if darr.ndim != 2:
+        raise ValueError(f"points must have shape (N, 2) or (N, 3), got {darr.shape}")
+    if darr.dtype.kind not in "fiu":
+        raise TypeError(f"points must be real numbers, got an array of dtype {darr.dtype}")
+    k = darr.shape[1]
+    _check_columns(src_name, k)
+    if darr.numblocks[1] != 1:
+        darr = darr.rechunk({1: -1})
+    out_k = _result_columns(src_name, dst_name, k)
+    return da.map_blocks(_convert_points, darr, src_name, dst_name, dtype=np.float64,
+                         chunks=(darr.chunks[0], (out_k,)),
+                         meta=np.empty((0, out_k), dtype=np.float64))
+
+
+def _convert_frame(frame: pd.DataFrame, columns: list[str], src: str, dst: str,
+                   out_columns: list[str]) -> pd.DataFrame:
+    """One partition with its coordinates converted: `out_columns` replaced
+    (or added at the end), every other column unchanged."""
+    points = frame[columns].to_numpy(dtype=np.float64)
+    result = _convert_points(points, src, dst)
+    frame = frame.copy()
+    for name, values in zip(out_columns, result.T):
+        frame[name] = values
+    return frame
+
+
+def convert_dataframe(ddf: dd.DataFrame, columns: Sequence[str], src: CRS, dst: CRS,
+                      out_columns: Sequence[str] | None = None) -> dd.DataFrame:
+    """Converts the coordinate `columns` (two or three names) of a Dask
+    DataFrame partition by partition.
+
+    The results go to `out_columns` (default: `columns` themselves, which
+    are then replaced); names that do not exist yet are added after the
+    others.  When the result has more columns than `columns` (two columns
+    to ECEF), `out_columns` must name all three.  The other columns pass
+    through unchanged.
+    """
+    src_name, dst_name = crs_name(src), crs_name(dst)
+    columns = list(columns)
+    _check_columns(src_name, len(columns))
+    missing = [name for name in columns if name not in ddf.columns]
+    if missing:
+        raise ValueError(f"no column {missing[0]!r} (columns: {', '.join(map(str, ddf.columns))})")
+    out_k = _result_columns(src_name, dst_name, len(columns))
+    out = list(columns if out_columns is None else out_columns)
+    if len(out) != out_k:
+        raise ValueError(f"out_columns must name the {out_k} result columns, got {len(out)}")
+    meta = _convert_frame(ddf._meta, columns, src_name, dst_name, out)
+    return ddf.map_partitions(_convert_frame, columns, src_name, dst_name, out, meta=meta)
+
+
+# ============================================================================
+# Footprints
+# ============================================================================
+
+
+def _footprint_with_note(path: str) -> tuple[str | None, str | None]:
+    from geokern_tools._footprint import footprint_with_note
+
+    return footprint_with_note(path)
+
+
+def footprints(paths: Sequence[str],
+               function: Callable[[str], Any] | None = None) -> db.Bag:
+    """The footprints of the OBJ models at `paths` as a Dask bag, in path
+    order: per model (WKT or None, a note or None), with the tolerant
+    fallback of the `geokern footprint` command.  `function` replaces the
+    per-model function (it must pickle, e.g. a module-level function)."""
+    paths = [os.fspath(p) for p in paths]
+    per_model = function or _footprint_with_note
+    return db.from_sequence(paths, npartitions=max(1, min(len(paths), 256))).map(per_model)
+
+
+# ============================================================================
+# Clients
+# ============================================================================
+
+
+def _local_workers(scheduler: str) -> int | None:
+    """N of "local" (the number of cores) or "local:N"; None for an address."""
+    if scheduler == "local":
+        return os.cpu_count() or 1
+    if scheduler.startswith("local:"):
+        count = scheduler[len("local:"):]
+        if not count.isdigit() or int(count) < 1:
+            raise ValueError(f"local:N needs a positive number of workers, got {scheduler!r}")
+        return int(count)
+    return None
+
+
+@contextlib.contextmanager
+def client_for(scheduler: str) -> Iterator[Client]:
+    """A Dask client for `scheduler`, closed on leaving the block.
+
+    "local" starts a `distributed.LocalCluster` with one single-threaded
+    worker process per core, "local:N" with N; it listens on the loopback
+    interface only, has no dashboard, and is shut down on leaving.  Anything
+    else is the address of a running scheduler ("tcp://host:8786").
+    """
+    from distributed import Client, LocalCluster
+
+    workers = _local_workers(scheduler)
+    if workers is None:
+        with Client(scheduler) as client:
+            yield client
+        return
+    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                      host="127.0.0.1", dashboard_address=None) as cluster:
+        with Client(cluster) as client:
+            yield client
+
+
+# ============================================================================
+# Parquet datasets
+# ============================================================================
+
+
+def parquet_files(inputs: Sequence[str]) -> list[str]:
+    """The Parquet files that `inputs` name: files as they are, folders by
+    their *.parquet files (recursively, sorted), and glob patterns by their
+    matches (sorted).  FileNotFoundError when an input matches nothing."""
+    files: list[str] = []
+    for item in inputs:
+        if os.path.isdir(item):
+            found = sorted(glob.glob(os.path.join(glob.escape(item), "**", "*.parquet"),
+                                     recursive=True))
+        elif os.path.exists(item):
+            found = [item]
+        else:
+            found = sorted(glob.glob(item, recursive=True))
+        if not found:
+            raise FileNotFoundError(f"{item}: no Parquet file found")
+        files.extend(found)
+    return files
+
+
+def coordinate_columns(names: Sequence[str], columns: Sequence[str] | None,
+                       where: str) -> list[int]:
+    """Indices of the coordinate columns among `names`: `columns` (names,
+    or 1-based numbers), else the first conventional set present
+    (CONVENTIONAL_COLUMNS, case-insensitive), else the first three columns
+    (two when there are only two)."""
+    if columns is not None:
+        picked = []
+        for name in columns:
+            if name in names:
+                picked.append(list(names).index(name))
+            elif name.isdigit() and 1 <= int(name) <= len(names):
+                picked.append(int(name) - 1)
+            else:
+                raise ValueError(f"{where}: no column {name!r} (columns: {', '.join(names)})")
+        return picked
+    lower = [name.lower() for name in names]
+    for conventional in CONVENTIONAL_COLUMNS:
+        if all(axis in lower for axis in conventional):
+            return [lower.index(axis) for axis in conventional]
+    if len(names) < 2:
+        raise ValueError(f"{where}: needs at least two columns, found {len(names)}")
+    return list(range(min(3, len(names))))
+
+
+def _converted_table(table: Any, picked: list[int], src: str, dst: str, where: str) -> Any:
+    """`table` with its coordinate columns converted: renamed after the
+    destination's axes unless source and destination share them, and the
+    third axis added after the coordinates when the result gains a column."""
+    import pyarrow as pa
+
+    for index in picked:
+        column = table.column(index)
+        if column.null_count:
+            raise ValueError(f"{where}: missing values in column {table.column_names[index]!r}")
+        if not (pa.types.is_floating(column.type) or pa.types.is_integer(column.type)):
+            raise ValueError(f"{where}: column {table.column_names[index]!r} is not numeric "
+                             f"({column.type})")
+    points = np.empty((len(table), len(picked)))
+    for k, index in enumerate(picked):
+        points[:, k] = table.column(index).to_numpy()
+    result = _convert_points(points, src, dst)
+    axes = AXES[dst]
+    keep = AXES[src] == axes
+    for k, index in enumerate(picked):
+        name = table.column_names[index] if keep else axes[k]
+        table = table.set_column(index, name, pa.array(result[:, k]))
+    if result.shape[1] > len(picked):
+        table = table.add_column(max(picked) + 1, axes[2], pa.array(result[:, -1]))
+    return table
+
+
+def _convert_parquet_file(path: str, output: str, src: str, dst: str,
+                          columns: Sequence[str] | None) -> int:
+    """Converts one Parquet file into the file `output`, batch by batch;
+    the number of rows.  The file is written under a temporary name and
+    renamed at the end, so a task run again after a lost worker leaves one
+    complete file."""
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    source = pq.ParquetFile(path)
+    picked = coordinate_columns(source.schema_arrow.names, columns, path)
+    _check_columns(src, len(picked))
+    partial = f"{output}.{os.getpid()}.partial"
+    rows = 0
+    try:
+        with contextlib.ExitStack() as stack:
+            writer = None
+            for batch in source.iter_batches():
+                table = pa.Table.from_batches([batch])
+                table = _converted_table(table, picked, src, dst, path)
+                if writer is None:
+                    writer = stack.enter_context(pq.ParquetWriter(partial, table.schema))
+                writer.write_table(table)
+                rows += len(table)
+            if writer is None:  # no rows: an empty file of the converted columns
+                empty = source.schema_arrow.empty_table()
+                pq.write_table(_converted_table(empty, picked, src, dst, path), partial)
+        os.replace(partial, output)
+    except BaseException:
+        if os.path.exists(partial):
+            os.unlink(partial)
+        raise
+    return rows
+
+
+def convert_parquet_dataset(inputs: Sequence[str], output: str, src: str | int, dst: str | int,
+                            columns: Sequence[str] | None, scheduler: str) -> int:
+    """Converts a Parquet dataset on a Dask cluster; the number of rows written.
+
+    `inputs` are files, folders (their *.parquet files) or glob patterns;
+    `output` is the dataset folder to write (created if needed; part files
+    of an earlier run are removed): one file `part-NNNNN.parquet` per input
+    file, in input order, each converted
+    batch by batch, its coordinate `columns` (see coordinate_columns)
+    converted and named as `_converted_table` says, every other column
+    unchanged.  `scheduler` is "local",
+    "local:N" or a scheduler address (client_for).  A task that is run again
+    after a lost worker rewrites its own file, so no row is lost or written
+    twice.
+    """
+    src_name, dst_name = crs_name(src), crs_name(dst)
+    files = parquet_files(inputs)
+    os.makedirs(output, exist_ok=True)
+    for stale in glob.glob(os.path.join(glob.escape(output), "part-*.parquet")):
+        os.unlink(stale)  # left by an earlier run with more files
+    width = max(5, len(str(len(files) - 1)))
+    tasks = [dask.delayed(_convert_parquet_file, pure=False)(
+        path, os.path.join(output, f"part-{i:0{width}d}.parquet"), src_name, dst_name,
+        None if columns is None else list(columns)) for i, path in enumerate(files)]
+    with client_for(scheduler) as client:
+        counts = client.compute(tasks, sync=True)
+    return int(sum(counts))
+
+
+def footprint_files(paths: Sequence[str], scheduler: str) -> list[tuple[str | None, str | None]]:
+    """The footprints of many OBJ models on a Dask cluster: per path, in
+    order, (WKT or None, a note or None) as `geokern footprint` gives them."""
+    with client_for(scheduler) as client:
+        result: list[tuple[str | None, str | None]] = footprints(paths).compute(scheduler=client)
+    return result

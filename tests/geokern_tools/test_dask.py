@@ -1,0 +1,194 @@
+"""geokern_tools.dask on a local cluster of two worker processes: results
+equal the single-process ones bit for bit, also when a worker dies."""
+import os
+import signal
+import time
+
+import numpy as np
+import pytest
+
+import geokern
+from geokern_tools import convert
+
+pytestmark = pytest.mark.timeout(120)
+
+dask = pytest.importorskip("dask")
+da = pytest.importorskip("dask.array")
+gk_dask = pytest.importorskip("geokern_tools.dask")
+pa = pytest.importorskip("pyarrow")
+pq = pytest.importorskip("pyarrow.parquet")
+pd = pytest.importorskip("pandas")
+
+
+def test_importing_the_package_does_not_import_dask(python):
+    out = python("""
+        import sys
+        import geokern_tools
+        print(sorted(m for m in sys.modules if m == "dask" or m.startswith(("dask.", "distributed"))))
+    """)
+    assert out.strip() == "[]"
+
+
+@pytest.fixture(scope="module")
+def client():
+    with gk_dask.client_for("local:2") as client:
+        client.wait_for_workers(2, timeout=60)
+        yield client
+
+
+def points(n, seed=1):
+    rng = np.random.default_rng(seed)
+    return np.c_[rng.uniform(70, 140, n), rng.uniform(0, 60, n), rng.uniform(-100, 9000, n)]
+
+
+def same_bits(a, b):
+    a, b = np.ascontiguousarray(a), np.ascontiguousarray(b)
+    return a.shape == b.shape and a.dtype == b.dtype and a.tobytes() == b.tobytes()
+
+
+@pytest.mark.parametrize("src, dst, columns", [
+    ("wgs84", "ecef", 3), ("wgs84", "ecef", 2), ("ecef", "wgs84", 3),
+    ("wgs84", "webmercator", 3), ("webmercator", "wgs84", 2), ("webmercator", "ecef", 3),
+    ("wgs84", "gcj02", 3), ("bd09", "wgs84", 2),
+])
+def test_arrays_equal_one_call(client, src, dst, columns):
+    pts = convert(points(50_001), "wgs84", src)[:, :columns]
+    darr = da.from_array(pts, chunks=(7_000, 1))  # columns get rechunked
+    result = gk_dask.convert(darr, src, dst)
+    want = convert(pts, src, dst)
+    assert result.shape == want.shape and result.dtype == np.float64
+    assert same_bits(result.compute(scheduler=client), want)
+
+
+def test_array_errors():
+    with pytest.raises(ValueError, match="unknown reference system"):
+        gk_dask.convert(da.zeros((4, 3)), "nad27", "ecef")
+    with pytest.raises(ValueError, match="ecef points must have 3 columns"):
+        gk_dask.convert(da.zeros((4, 2)), "ecef", "wgs84")
+    with pytest.raises(TypeError, match="real numbers"):
+        gk_dask.convert(da.zeros((4, 2), dtype=complex), "wgs84", "ecef")
+
+
+def test_dataframe_columns_replaced_or_added(client):
+    import dask.dataframe as dd
+    pts = points(10_000)
+    frame = pd.DataFrame({"id": np.arange(len(pts)), "lon": pts[:, 0], "lat": pts[:, 1],
+                          "note": ["a"] * len(pts)})
+    ddf = dd.from_pandas(frame, npartitions=4)
+    out = gk_dask.convert_dataframe(ddf, ["lon", "lat"], "wgs84", "ecef", ["X", "Y", "Z"])
+    assert list(out.columns) == ["id", "lon", "lat", "note", "X", "Y", "Z"]
+    assert out.dtypes["X"] == np.float64
+    got = out.compute(scheduler=client)
+    assert same_bits(got[["X", "Y", "Z"]].to_numpy(), convert(pts[:, :2], "wgs84", "ecef"))
+    assert (got["note"] == "a").all() and (got["id"].to_numpy() == np.arange(len(pts))).all()
+    same = gk_dask.convert_dataframe(ddf, ["lon", "lat"], 4326, "gcj02").compute(scheduler=client)
+    assert list(same.columns) == list(frame.columns)
+    assert same_bits(same[["lon", "lat"]].to_numpy(), convert(pts[:, :2], "wgs84", "gcj02"))
+    with pytest.raises(ValueError, match="out_columns must name the 3 result columns"):
+        gk_dask.convert_dataframe(ddf, ["lon", "lat"], "wgs84", "ecef")
+    with pytest.raises(ValueError, match="no column 'h'"):
+        gk_dask.convert_dataframe(ddf, ["lon", "lat", "h"], "wgs84", "ecef")
+
+
+def write_dataset(folder, sizes):
+    folder.mkdir()
+    frames = []
+    for i, n in enumerate(sizes):
+        pts = points(n, seed=10 + i)
+        table = pa.table({"name": [f"p{i}-{j}" for j in range(n)], "lon": pts[:, 0],
+                          "lat": pts[:, 1], "h": pts[:, 2].astype(np.float32)})
+        pq.write_table(table, folder / f"tile{i}.parquet", row_group_size=1_000)
+        frames.append(table)
+    return frames
+
+
+def test_parquet_dataset_equals_single_process(client, tmp_path):
+    tables = write_dataset(tmp_path / "in", [3_000, 0, 2_500, 4_321])
+    out = tmp_path / "out"
+    rows = gk_dask.convert_parquet_dataset([str(tmp_path / "in")], str(out), "wgs84", 4978, None,
+                                           client.scheduler.address)
+    assert rows == sum(len(t) for t in tables)
+    parts = sorted(out.iterdir())
+    assert [p.name for p in parts] == [f"part-0000{i}.parquet" for i in range(4)]
+    for part, table in zip(parts, tables):
+        got = pq.read_table(part)
+        assert got.column_names == ["name", "X", "Y", "Z"]
+        assert got.column("name").equals(table.column("name"))
+        pts = np.c_[table.column("lon").to_numpy(), table.column("lat").to_numpy(),
+                    table.column("h").to_numpy().astype(np.float64)]
+        want = convert(pts, "wgs84", "ecef")
+        assert same_bits(np.c_[[got.column(c).to_numpy() for c in "XYZ"]].T.reshape(-1, 3)
+                         if len(got) else np.empty((0, 3)), want)
+
+
+def test_parquet_inputs_by_glob_columns_by_name_and_errors(client, tmp_path):
+    write_dataset(tmp_path / "in", [1_000, 1_500])
+    out = tmp_path / "out"
+    rows = gk_dask.convert_parquet_dataset([str(tmp_path / "in" / "tile*.parquet")], str(out),
+                                           "wgs84", "bd09", ["lon", "lat"], client.scheduler.address)
+    assert rows == 2_500
+    got = pq.read_table(out / "part-00001.parquet")
+    assert got.column_names == ["name", "lon", "lat", "h"]
+    with pytest.raises(FileNotFoundError, match="no Parquet file"):
+        gk_dask.convert_parquet_dataset([str(tmp_path / "none*.parquet")], str(out), "wgs84",
+                                        "ecef", None, client.scheduler.address)
+    with pytest.raises(ValueError, match="no column 'height'"):
+        gk_dask.convert_parquet_dataset([str(tmp_path / "in")], str(out), "wgs84", "ecef",
+                                        ["lon", "lat", "height"], client.scheduler.address)
+    assert not list(out.glob("*.partial"))
+
+
+def write_obj(path, corners, height=3.0):
+    lines = [f"v {x} {y} {z}" for x, z in corners for y in (0.0, height)]
+    lines += ["f 1 3 5", "f 3 5 7", "f 2 4 6"]
+    path.write_text("\n".join(lines) + "\n")
+
+
+def test_footprints_of_generated_models(client, tmp_path):
+    rng = np.random.default_rng(3)
+    paths = []
+    for i in range(12):
+        c, s = np.cos(i), np.sin(i)
+        corners = [(a * c - b * s + rng.uniform(-50, 50), a * s + b * c)
+                   for a, b in [(0, 0), (8 + i, 0), (8 + i, 5), (0, 5)]]
+        path = tmp_path / f"m{i}.obj"
+        write_obj(path, corners)
+        paths.append(str(path))
+    faceless = tmp_path / "empty.obj"
+    faceless.write_text("v 0 0 0\n")
+    paths.append(str(faceless))
+    function = geokern.generate_obb_2d_from_obj_file
+    got = gk_dask.footprints(paths, function).compute(scheduler=client)
+    assert got == [function(p) for p in paths]
+    assert got[-1] is None and all(w.startswith("POLYGON((") for w in got[:-1])
+
+
+def test_footprint_files_with_the_tolerant_fallback(client, tmp_path):
+    footprint_module = pytest.importorskip("geokern_tools._footprint")
+    if not hasattr(footprint_module, "footprint_with_note"):
+        pytest.skip("geokern_tools._footprint.footprint_with_note is not there yet")
+    strict, tolerant = tmp_path / "strict.obj", tmp_path / "tolerant.obj"
+    write_obj(strict, [(0, 0), (4, 0), (4, 2), (0, 2)])
+    tolerant.write_text(strict.read_text().replace("v ", "v  ").replace("\n", " 1.0\n"))
+    paths = [str(strict), str(tolerant), str(tmp_path / "missing.obj")]
+    got = gk_dask.footprint_files(paths, client.scheduler.address)
+    assert got == [footprint_module.footprint_with_note(p) for p in paths]
+
+
+def test_a_killed_worker_loses_and_duplicates_no_rows(client):
+    pts = points(400_000, seed=9)
+    # Slow chunks (a sleep task under each) keep both workers busy while one is killed.
+    slow = da.map_blocks(lambda block: (time.sleep(0.15), block)[1],
+                         da.from_array(pts, chunks=(10_000, 3)), dtype=np.float64)
+    future = client.compute(gk_dask.convert(slow, "wgs84", "ecef"))
+    pids = client.run(os.getpid)
+    deadline = time.monotonic() + 30
+    while not any(client.processing().values()) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    time.sleep(0.5)
+    killed = next(iter(pids.values()))
+    os.kill(killed, signal.SIGKILL)
+    got = future.result(timeout=90)
+    assert same_bits(got, convert(pts, "wgs84", "ecef"))
+    client.wait_for_workers(2, timeout=60)
+    assert killed not in client.run(os.getpid).values()
