@@ -6,6 +6,7 @@ from typing import IO, Any
 
 import numpy as np
 
+from geokern_tools._columns import arrow_column, column_numpy
 from geokern_tools._errors import DataError
 
 NPY_MAGIC = b"\x93NUMPY"
@@ -72,7 +73,7 @@ class NpyReader:
 
         for start in range(0, len(self.array), self.batch_rows):
             rows = np.asarray(self.array[start:start + self.batch_rows], dtype=np.float64)
-            table = pa.table([rows[:, i] for i in range(rows.shape[1])], names=self.names)
+            table = pa.Table.from_arrays([arrow_column(rows[:, i]) for i in range(rows.shape[1])], names=self.names)
             yield table, start + 1, rows.nbytes
 
 
@@ -103,7 +104,7 @@ class NpyWriter:
             if not (pa.types.is_floating(column.type) or pa.types.is_integer(column.type)):
                 raise DataError(f"column {name!r} is not numeric ({column.type}); "
                                 ".npy output holds numbers only")
-        rows = np.column_stack([c.to_numpy().astype(np.float64) for c in table.columns])
+        rows = np.column_stack([column_numpy(c) for c in table.columns])
         self.rows += len(rows)
         if self.seekable:
             self.stream.write(np.ascontiguousarray(rows).tobytes())

@@ -94,12 +94,36 @@ def convert_table(table: Any, picked: list[int], names: list[str], src: str, dst
             raise DataError(f"{where}: row {row}: missing value in column {names[index]!r}")
         if not pa.types.is_floating(column.type) and not pa.types.is_integer(column.type):
             raise DataError(f"{where}: column {names[index]!r} is not numeric ({column.type})")
-        columns.append(column.to_numpy().astype(np.float64, copy=False))
+        columns.append(column_numpy(column))
     points = np.column_stack(columns) if columns else np.empty((0, len(picked)))
     result = convert(points, src, dst)
     out = list(table.columns)
     for k, index in enumerate(picked):
-        out[index] = pa.array(result[:, k])
+        out[index] = arrow_column(result[:, k])
     if result.shape[1] > len(picked):
-        out.insert(max(picked) + 1, pa.array(result[:, -1]))
-    return pa.table(out, names=[f"c{i}" for i in range(len(out))])
+        out.insert(max(picked) + 1, arrow_column(result[:, -1]))
+    return pa.Table.from_arrays(out, names=[f"c{i}" for i in range(len(out))])
+
+
+# Arrow's own conversions from and to numpy import pandas, which costs more
+# than the rest of a small conversion; these two go through the buffers.
+
+def arrow_column(values: np.ndarray) -> Any:
+    """A float64 Arrow array holding a copy of `values`."""
+    import pyarrow as pa
+
+    data = np.ascontiguousarray(values, dtype=np.float64)
+    return pa.Array.from_buffers(pa.float64(), len(data), [None, pa.py_buffer(data)])
+
+
+def column_numpy(column: Any) -> np.ndarray:
+    """A column without nulls as float64 numpy, read from its buffer."""
+    import pyarrow as pa
+    import pyarrow.compute as pc
+
+    if isinstance(column, pa.ChunkedArray):
+        column = column.combine_chunks()
+    if column.type != pa.float64():
+        column = pc.cast(column, pa.float64())
+    return np.frombuffer(column.buffers()[1], dtype=np.float64, count=len(column),
+                         offset=column.offset * 8)

@@ -8,6 +8,7 @@ import os
 import sys
 import tempfile
 from collections.abc import Iterator
+from concurrent.futures import Future, ThreadPoolExecutor
 from typing import IO, Any
 
 from geokern_tools._columnar import (NPY_MAGIC, PARQUET_MAGIC, NpyReader, NpyWriter,
@@ -18,8 +19,8 @@ from geokern_tools._text import WHITESPACE, TextReader, TextWriter
 
 #: Block size of text reads and row count of Parquet and .npy batches; the
 #: environment variables exist to test the batching on small files.
-BATCH_BYTES = int(os.environ.get("GEOKERN_BATCH_BYTES", 8 << 20))
-BATCH_ROWS = int(os.environ.get("GEOKERN_BATCH_ROWS", 1 << 20))
+BATCH_BYTES = int(os.environ.get("GEOKERN_BATCH_BYTES", 1 << 20))
+BATCH_ROWS = int(os.environ.get("GEOKERN_BATCH_ROWS", 1 << 18))
 PROGRESS_BYTES = 64 << 20
 
 _SUFFIXES = {".csv": "csv", ".parquet": "parquet", ".pq": "parquet", ".npy": "npy",
@@ -123,41 +124,77 @@ def _writer(stream: IO[bytes], kind: str, reader: Any, names: list[str]) -> Any:
     return TextWriter(stream, delimiter, names if reader.header else None)
 
 
+class _BackgroundWriter:
+    """Writes each converted batch on a second thread while the next one is
+    read and converted (Arrow's parsing, formatting and writing release the
+    interpreter lock); at most one batch waits, so memory stays bounded."""
+
+    def __init__(self) -> None:
+        self.pool = ThreadPoolExecutor(1)
+        self.pending: Future[None] | None = None
+        self.name = ""
+
+    def submit(self, writer: Any, table: Any, name: str) -> None:
+        self.wait()
+        self.name = name
+        self.pending = self.pool.submit(writer.write, table)
+
+    def wait(self) -> None:
+        if self.pending is not None:
+            pending, self.pending = self.pending, None
+            try:
+                pending.result()
+            except DataError as exc:
+                raise DataError(f"{self.name}: {exc}") from None
+
+    def close(self) -> None:
+        self.pool.shutdown(wait=True)
+
+
+def _convert_into(stream: IO[bytes], inputs: list[str], out_kind: str | None, src: str, dst: str,
+                  columns: list[str] | None, background: _BackgroundWriter, progress: Any) -> int:
+    rows = 0
+    writer = None
+    first_names: list[str] | None = None
+    for path in inputs:
+        with _open_input(path) as (name, source, kind):
+            reader = _reader(name, source, kind, columns)
+            names = output_names(reader.names, reader.picked, src, dst, reader.header)
+            if writer is None:
+                first_names = names
+                writer = _writer(stream, out_kind or kind, reader, names)
+            elif names != first_names:
+                raise DataError(f"{name}: columns {names} differ from those of the "
+                                f"first input {first_names}")
+            for table, first, size in reader.batches():
+                try:
+                    table = convert_table(table, reader.picked, reader.names, src, dst,
+                                          name, first)
+                except (ValueError, TypeError) as exc:
+                    raise DataError(f"{name}:{first}: {exc}") from None
+                background.submit(writer, table, name)
+                rows += table.num_rows
+                if progress is not None:
+                    progress.update(size)
+            background.wait()
+    if writer is not None and hasattr(writer, "close"):
+        writer.close()
+    return rows
+
+
 def convert_files(inputs: list[str], output: str | None, src: str, dst: str,
                   columns: list[str] | None) -> int:
     """Converts the inputs into one output; returns the number of rows."""
     out_kind = kind_of_path(output) if output not in (None, "-") else None
     progress = _progress(inputs)
-    rows = 0
+    background = _BackgroundWriter()
     try:
         with atomic_output(output) as stream:
-            writer = None
-            first_names: list[str] | None = None
-            for path in inputs:
-                with _open_input(path) as (name, source, kind):
-                    reader = _reader(name, source, kind, columns)
-                    names = output_names(reader.names, reader.picked, src, dst, reader.header)
-                    if writer is None:
-                        first_names = names
-                        writer = _writer(stream, out_kind or kind, reader, names)
-                    elif names != first_names:
-                        raise DataError(f"{name}: columns {names} differ from those of the "
-                                        f"first input {first_names}")
-                    for table, first, size in reader.batches():
-                        try:
-                            table = convert_table(table, reader.picked, reader.names, src, dst,
-                                                  name, first)
-                        except (ValueError, TypeError) as exc:
-                            raise DataError(f"{name}:{first}: {exc}") from None
-                        try:
-                            writer.write(table)
-                        except DataError as exc:
-                            raise DataError(f"{name}: {exc}") from None
-                        rows += table.num_rows
-                        if progress is not None:
-                            progress.update(size)
-            if writer is not None and hasattr(writer, "close"):
-                writer.close()
+            try:
+                rows = _convert_into(stream, inputs, out_kind, src, dst, columns, background,
+                                     progress)
+            finally:
+                background.close()  # no write may outlive the output file
     finally:
         if progress is not None:
             progress.close()

@@ -129,6 +129,8 @@ def _as_text(column: Any) -> Any:
     if not pa.types.is_floating(column.type) or len(column) < 65536:
         return pc.cast(column, pa.string())
     threads = os.cpu_count() or 1
+    if isinstance(column, pa.ChunkedArray):
+        column = column.combine_chunks()
     if _pool is None:
         _pool = ThreadPoolExecutor(threads)
     step = -(-len(column) // (2 * threads))
@@ -153,7 +155,7 @@ class TextWriter:
             self._write_rows([self.header])
             self.header = None
         try:
-            table = pa.table([_as_text(column) for column in table.columns],
+            table = pa.Table.from_arrays([_as_text(column) for column in table.columns],
                              names=table.column_names)
         except pa.ArrowNotImplementedError as exc:
             raise DataError(f"cannot write a column as text: {exc}") from None
