@@ -37,6 +37,10 @@ class ParquetReader:
 
 
 class ParquetWriter:
+    """Writes Parquet; float columns go without dictionary encoding, which
+    fresh coordinates never profit from and which costs more than the rest of
+    the writing."""
+
     def __init__(self, stream: IO[bytes], names: list[str]) -> None:
         self.stream, self.names, self.writer = stream, names, None
 
@@ -45,7 +49,11 @@ class ParquetWriter:
 
         table = table.rename_columns(self.names)
         if self.writer is None:
-            self.writer = pq.ParquetWriter(self.stream, table.schema)
+            import pyarrow as pa
+
+            encoded = [field.name for field in table.schema
+                       if not pa.types.is_floating(field.type)]
+            self.writer = pq.ParquetWriter(self.stream, table.schema, use_dictionary=encoded)
         self.writer.write_table(table)
 
     def close(self) -> None:
