@@ -1,13 +1,266 @@
-"""The `geokern` command."""
-# Placeholder: filled in by the command-line work.
+"""The `geokern` command: coordinate files, footprints, normals, build
+information and a demonstration.
+
+Exit status: 0 on success, 1 for data that cannot be read or converted (one
+line on standard error naming the file and line), 2 for bad usage.
+"""
 from __future__ import annotations
 
+import argparse
+import json
+import os
 import sys
+from collections.abc import Callable, Sequence
+from typing import Any
+
+from geokern_tools._convert import CRS_NAMES, crs_name
+from geokern_tools._errors import DataError, UsageError
+
+_CRS_HELP = f"one of {', '.join(CRS_NAMES)} or EPSG 4326, 4979, 4978, 3857"
 
 
-def main(argv: list[str] | None = None) -> int:
-    print("geokern: not built yet", file=sys.stderr)
-    return 2
+def _crs(text: str) -> str:
+    try:
+        return crs_name(text)
+    except ValueError as exc:
+        raise argparse.ArgumentTypeError(str(exc)) from None
+
+
+def _note(text: str) -> None:
+    print(f"geokern: {text}", file=sys.stderr)
+
+
+def _import_dask() -> Any:
+    try:
+        import geokern_tools.dask as gk_dask
+    except ImportError as exc:
+        raise UsageError(f"--scheduler needs geokern_tools.dask and Dask ({exc})") from None
+    return gk_dask
+
+
+# ---------------------------------------------------------------------------
+# Subcommands
+
+
+def _cmd_convert(args: argparse.Namespace) -> int:
+    from geokern_tools._columns import parse_columns
+    from geokern_tools._files import check_output, convert_files
+
+    columns = parse_columns(args.columns)
+    inputs = args.inputs or ["-"]
+    if args.scheduler:
+        if args.output in (None, "-"):
+            raise UsageError("--scheduler writes a Parquet dataset: give its folder with -o")
+        _import_dask().convert_parquet_dataset(inputs, args.output, args.src, args.dst,
+                                               columns, args.scheduler)
+        return 0
+    if inputs.count("-") > 1:
+        raise UsageError("standard input can be read only once")
+    check_output(args.output, inputs)
+    convert_files(inputs, args.output, args.src, args.dst, columns)
+    return 0
+
+
+def _footprints(paths: list[str], jobs: int, scheduler: str | None
+                ) -> list[tuple[str | None, str | None]]:
+    from geokern_tools._footprint import footprint_with_note
+
+    if scheduler:
+        results: list[tuple[str | None, str | None]] = _import_dask().footprint_files(
+            paths, scheduler)
+        return results
+    if jobs > 1 and len(paths) > 1:
+        from concurrent.futures import ProcessPoolExecutor
+
+        with ProcessPoolExecutor(jobs) as pool:
+            return list(pool.map(footprint_with_note, paths, chunksize=8))
+    return [footprint_with_note(path) for path in paths]
+
+
+def _cmd_footprint(args: argparse.Namespace) -> int:
+    from geokern_tools._footprint import UNREADABLE
+
+    if args.jobs < 1:
+        raise UsageError("--jobs must be at least 1")
+    results = _footprints(args.models, args.jobs, args.scheduler)
+    status = 0
+    for path, (_, note) in zip(args.models, results):
+        if note is None:
+            continue
+        if note.startswith(UNREADABLE):
+            _note(note[len(UNREADABLE) + 2:])
+            status = 1
+        else:
+            _note(f"{path}: {note}")
+    if args.geojson:
+        features = [{"type": "Feature", "properties": {"model": path},
+                     "geometry": _wkt_to_geojson(wkt)}
+                    for path, (wkt, _) in zip(args.models, results)]
+        json.dump({"type": "FeatureCollection", "features": features}, sys.stdout)
+        print()
+    else:
+        for wkt, _ in results:
+            print(wkt or "POLYGON EMPTY")
+    return status
+
+
+def _wkt_to_geojson(wkt: str | None) -> dict[str, Any] | None:
+    if wkt is None:
+        return None
+    ring = [[float(v) for v in pos.split()] for pos in wkt[len("POLYGON(("):-2].split(",")]
+    return {"type": "Polygon", "coordinates": [ring]}
+
+
+def _cmd_normals(args: argparse.Namespace) -> int:
+    import numpy as np
+
+    import geokern
+    from geokern_tools._obj import ObjError, read_obj, write_obj
+
+    if args.angle is not None and args.mode != "crease":
+        raise UsageError("--angle applies to --mode crease only")
+    try:
+        vertices, faces = read_obj(args.input)
+    except ObjError as exc:
+        raise DataError(str(exc)) from None
+    positions = vertices.astype(np.float32)
+    indices = faces.astype(np.uint32).ravel()
+    if args.mode == "smooth":
+        normals = geokern.calculate_smooth_normals_cy(positions, indices, len(positions))
+        write_obj(args.output, vertices, faces, normals)
+        return 0
+    if args.mode == "flat":
+        result = geokern.expand_flat_shaded_mesh_cy(positions, indices)
+    else:
+        angle = 60.0 if args.angle is None else args.angle
+        result = geokern.expand_crease_normals_mesh_cy(positions, indices, angle)
+    _, normals, new_indices, source = result
+    # Keep the full precision of the input positions for the copied vertices.
+    write_obj(args.output, vertices[source.astype(np.intp)], new_indices.reshape(-1, 3), normals)
+    return 0
+
+
+def _cmd_info(args: argparse.Namespace) -> int:
+    import platform
+
+    import numpy as np
+
+    import geokern
+    from geokern_tools import __version__
+
+    print(f"geokern {geokern.__version__} (geokern_tools {__version__})")
+    try:
+        from geokern_tools._native import build_info  # type: ignore[import-not-found, unused-ignore]
+
+        info = build_info()
+    except ImportError:
+        info = {}
+    print(f"compiler: {info.get('compiler', 'unknown (native helper not built)')}")
+    print(f"SIMD: {info.get('simd', 'unknown')}")
+    print(f"OpenMP threads: {info.get('openmp_threads', 'unknown')}")
+    print(f"Python {platform.python_version()}")
+    print(f"numpy {np.__version__}")
+    try:
+        import pyarrow
+        print(f"pyarrow {pyarrow.__version__}")
+    except ImportError:
+        print("pyarrow: not installed (needed for CSV and Parquet files)")
+    return 0
+
+
+def _cmd_demo(args: argparse.Namespace) -> int:
+    from geokern_tools._demo import run_demo
+
+    run_demo(args.out)
+    return 0
+
+
+# ---------------------------------------------------------------------------
+# Parser
+
+
+def build_parser() -> argparse.ArgumentParser:
+    from geokern_tools import __version__
+
+    parser = argparse.ArgumentParser(
+        prog="geokern",
+        description="Fast geodetic conversions, footprints and mesh normals on files.")
+    parser.add_argument("--version", action="version", version=f"geokern {__version__}")
+    sub = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+
+    p = sub.add_parser("convert", help="convert coordinate files between reference systems",
+                       description="Convert coordinates in CSV or blank-separated text "
+                       "(header optional), Parquet or .npy files between reference systems. "
+                       "Without INPUT, reads standard input; without -o, writes standard "
+                       "output in the input's kind. Other columns pass through unchanged.")
+    p.add_argument("--from", dest="src", required=True, type=_crs, metavar="CRS", help=_CRS_HELP)
+    p.add_argument("--to", dest="dst", required=True, type=_crs, metavar="CRS", help=_CRS_HELP)
+    p.add_argument("inputs", nargs="*", metavar="INPUT", help="input files ('-' for standard input)")
+    p.add_argument("-o", "--output", metavar="OUTPUT",
+                   help="output file; its suffix (.csv, .txt, .tsv, .parquet, .npy) picks the kind")
+    p.add_argument("--columns", metavar="NAMES",
+                   help="the two or three coordinate columns, by name or 1-based number "
+                   "(default: lon,lat,h / x,y,z and similar headers, else the first three)")
+    p.add_argument("--scheduler", metavar="ADDRESS|local[:N]",
+                   help="convert a Parquet dataset (folder or glob) on a Dask cluster into "
+                   "the dataset folder -o")
+    p.set_defaults(run=_cmd_convert)
+
+    p = sub.add_parser("footprint", help="footprint boxes of OBJ models",
+                       description="Print the 2-D oriented footprint box of each OBJ model "
+                       "(Y-up) as one WKT line, or all of them as a GeoJSON FeatureCollection. "
+                       "A model without faces gives POLYGON EMPTY and a note.")
+    p.add_argument("models", nargs="+", metavar="MODEL.obj")
+    p.add_argument("--geojson", action="store_true", help="write a GeoJSON FeatureCollection")
+    p.add_argument("--jobs", type=int, default=1, metavar="N", help="worker processes (default 1)")
+    p.add_argument("--scheduler", metavar="ADDRESS|local[:N]", help="run on a Dask cluster")
+    p.set_defaults(run=_cmd_footprint)
+
+    p = sub.add_parser("normals", help="add vertex normals to an OBJ mesh",
+                       description="Read an OBJ mesh, compute vertex normals and write it "
+                       "with vn lines and f v//vn faces.")
+    p.add_argument("input", metavar="IN.obj")
+    p.add_argument("output", metavar="OUT.obj")
+    p.add_argument("--mode", choices=("smooth", "flat", "crease"), required=True,
+                   help="smooth: shared area-weighted normals; flat: one normal per face; "
+                   "crease: split vertices where faces meet at more than --angle")
+    p.add_argument("--angle", type=float, metavar="DEG", help="crease angle in degrees "
+                   "(default 60)")
+    p.set_defaults(run=_cmd_normals)
+
+    p = sub.add_parser("info", help="versions and build details",
+                       description="Print the versions of geokern, numpy and pyarrow and "
+                       "how geokern was built.")
+    p.set_defaults(run=_cmd_info)
+
+    p = sub.add_parser("demo", help="run every job on the bundled samples",
+                       description="Convert the bundled positions, footprint and shade the "
+                       "bundled city block, and draw the footprints into a PNG picture.")
+    p.add_argument("--out", metavar="DIR", default=".",
+                   help="folder for the picture and the shaded mesh (default: current folder)")
+    p.set_defaults(run=_cmd_demo)
+    return parser
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    run: Callable[[argparse.Namespace], int] = args.run
+    try:
+        return run(args)
+    except UsageError as exc:
+        parser.error(str(exc))
+    except DataError as exc:
+        _note(str(exc))
+    except OSError as exc:
+        if isinstance(exc, BrokenPipeError):
+            # The reader went away (`| head`): stop quietly.
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+            return 1
+        _note(f"{exc.filename}: {exc.strerror}" if exc.filename else str(exc))
+    except KeyboardInterrupt:
+        return 130
+    return 1
 
 
 if __name__ == "__main__":

@@ -32,15 +32,16 @@ bool result_view(PyObject* out, Py_ssize_t n, PyRef& array, ArrayView& view) {
 template <Conversion Convert>
 PyObject* china_batch(Call& call) {
     ArrayView in;
-    if (!ArrayView::acquire(call[0], kConstDouble2D, in)) return GK_FAIL(call);
-    if (!in.require_columns(2, "arr")) return GK_FAIL(call);
+    if (!ArrayView::acquire(call[0], kConstDouble2D, in)) return call.fail();
+    if (!in.require_columns(2, "arr")) return call.fail();
     const Py_ssize_t n = in.is_none() ? 0 : in.extent(0);
     PyRef result;
     ArrayView out;
-    if (!result_view(call[1], n, result, out)) return GK_FAIL(call);
+    if (!result_view(call[1], n, result, out)) return call.fail();
     const auto src = in.rows<const double>();
     const auto dst = out.rows<double>();
-    parallel_rows(n, [src, dst](Py_ssize_t i) {
+    // Ctrl-C stops the loop: a given `out` may then be partly written.
+    const bool done = parallel_rows(n, [src, dst](Py_ssize_t i) {
         // Both inputs are read before anything is written: `out` may be `arr`.
         const double lon = src(i, 0);
         const double lat = src(i, 1);
@@ -48,6 +49,7 @@ PyObject* china_batch(Call& call) {
         dst(i, 0) = p.lon;
         dst(i, 1) = p.lat;
     });
+    if (!done) return call.fail();
     return result.release();
 }
 
@@ -55,7 +57,7 @@ PyObject* no_out() { return PyTuple_Pack(1, Py_None); }
 
 #define GK_CHINA_BATCH(stem)                                                              \
     constexpr NativeFunction k_##stem{                                                    \
-        {#stem, {"arr", "out"}, 2, 1, no_out, nullptr, china_batch<china::stem>},         \
+        FunctionSpec(#stem, {"arr", "out"}, china_batch<china::stem>).defaults(1, no_out), \
         "geokern_tools._native." #stem}
 
 GK_CHINA_BATCH(wgs84_to_gcj02);

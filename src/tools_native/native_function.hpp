@@ -24,7 +24,7 @@ PyObject* fastcall(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     // The defaults tuple, made on the first call and kept (the lock
     // serialises the first calls).
     static PyObject* defaults = nullptr;
-    if (F.spec.defaults && !defaults && !(defaults = F.spec.defaults())) {
+    if (F.spec.make_defaults && !defaults && !(defaults = F.spec.make_defaults())) {
         add_traceback(F.traced, __LINE__);
         return nullptr;
     }

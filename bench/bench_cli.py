@@ -1,0 +1,117 @@
+"""The `geokern convert` command end to end against the classic projection
+command-line tool (`cs2cs`, with `-f %.17g` so that it prints every digit).
+
+Measures, each as the best of a few runs of a fresh process:
+- geodetic -> ECEF on a 1 000 000-row blank-separated text file, text out;
+- the same rows as Parquet in and out, against the text run of cs2cs (which
+  reads and writes text only: the job a user would otherwise script);
+- the peak resident memory of `geokern convert` on a 10 000 000-row CSV.
+
+Usage: python bench/bench_cli.py [--rows N] [--memory-rows N]
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+import pyarrow as pa
+import pyarrow.csv as pcsv
+import pyarrow.parquet as pq
+
+from timing import report
+
+CS2CS = ["cs2cs", "-f", "%.17g", "+proj=longlat", "+datum=WGS84", "+to",
+         "+proj=geocent", "+datum=WGS84"]
+
+
+def geokern_command():
+    return shutil.which("geokern") or os.path.join(os.path.dirname(sys.executable), "geokern")
+
+
+def positions(rows, seed=1):
+    rng = np.random.default_rng(seed)
+    lon = np.round(rng.uniform(-180, 180, rows), 7)
+    lat = np.round(np.degrees(np.arcsin(rng.uniform(-0.99, 0.99, rows))), 7)
+    h = np.round(rng.uniform(-100, 4000, rows), 3)
+    return pa.table({"lon": lon, "lat": lat, "h": h})
+
+
+def write_text(table, path, delimiter=" ", header=False):
+    pcsv.write_csv(table, path, pcsv.WriteOptions(include_header=header, delimiter=delimiter))
+
+
+def run(command, stdin=None, stdout=None):
+    """Wall time and peak resident memory (bytes) of one child process."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(command, stdin=stdin, stdout=stdout or subprocess.DEVNULL)
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    if proc.returncode != 0:
+        raise SystemExit(f"{command[0]} failed with status {proc.returncode}")
+    return time.perf_counter() - start, usage.ru_maxrss * 1024
+
+
+def best(command, repeat, stdin_path=None, stdout_path=None):
+    times = []
+    for _ in range(repeat):
+        with open(stdin_path or os.devnull, "rb") as fin, open(stdout_path or os.devnull, "wb") as fout:
+            times.append(run(command, stdin=fin, stdout=fout)[0])
+    return min(times)
+
+
+def check_agreement(ours, theirs, rows=2000):
+    """Our ECEF text against cs2cs's, on the first rows (metres)."""
+    a = np.loadtxt(ours, max_rows=rows)
+    b = np.loadtxt(theirs, max_rows=rows)
+    return float(np.abs(a - b).max())
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--rows", type=int, default=1_000_000)
+    parser.add_argument("--memory-rows", type=int, default=10_000_000)
+    parser.add_argument("--repeat", type=int, default=3)
+    args = parser.parse_args()
+    gk = geokern_command()
+    with tempfile.TemporaryDirectory() as folder:
+        text = os.path.join(folder, "positions.txt")
+        parquet = os.path.join(folder, "positions.parquet")
+        table = positions(args.rows)
+        write_text(table, text)
+        pq.write_table(table, parquet)
+        ours_txt, theirs_txt = os.path.join(folder, "gk.txt"), os.path.join(folder, "cs.txt")
+
+        geokern_text = best([gk, "convert", "--from", "wgs84", "--to", "ecef", text, "-o", ours_txt],
+                            args.repeat)
+        cs2cs_text = best(CS2CS, args.repeat, text, theirs_txt)
+        print(f"{args.rows} rows; geokern and cs2cs agree within "
+              f"{check_agreement(ours_txt, theirs_txt):.1e} m")
+        report(f"text, geodetic -> ECEF, {args.rows} rows", geokern_text,
+               [("cs2cs -f %.17g (text)", cs2cs_text)])
+
+        out_parquet = os.path.join(folder, "ecef.parquet")
+        geokern_parquet = best([gk, "convert", "--from", "wgs84", "--to", "ecef", parquet,
+                                "-o", out_parquet], args.repeat)
+        report(f"Parquet in and out, {args.rows} rows", geokern_parquet,
+               [("cs2cs -f %.17g (text)", cs2cs_text), ("geokern, text", geokern_text)])
+        del table
+
+        if args.memory_rows:
+            big = os.path.join(folder, "big.csv")
+            for start in range(0, args.memory_rows, 1_000_000):
+                part = positions(min(1_000_000, args.memory_rows - start), seed=start)
+                with open(big, "ab") as f:
+                    pcsv.write_csv(part, f, pcsv.WriteOptions(include_header=start == 0))
+            size = os.path.getsize(big)
+            seconds, peak = run([gk, "convert", "--from", "wgs84", "--to", "ecef", big,
+                                 "-o", os.path.join(folder, "big_ecef.csv")])
+            print(f"memory: {args.memory_rows} rows of CSV ({size / 1e6:.0f} MB) in "
+                  f"{seconds:.1f} s, peak resident memory {peak / 1e6:.0f} MB (goal: under 400 MB)")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,190 @@
+"""The `geokern convert` command, end to end through subprocesses."""
+import itertools
+import os
+from concurrent.futures import ThreadPoolExecutor
+from importlib import resources
+
+import numpy as np
+import pytest
+
+import geokern
+from geokern_tools import CRS_NAMES, convert
+
+from .conftest import run_geokern
+
+SAMPLE = str(resources.files("geokern_tools") / "samples" / "positions.csv")
+
+
+def _rows(fn, lonlat):
+    return np.array([fn(lon, lat) for lon, lat in lonlat])
+
+
+# Each system to and from WGS-84 with the module's own functions.
+def _to_wgs84(src, a):
+    a = a.copy()
+    if src == "ecef":
+        return geokern.ecef2geodetic_nparray_cy(a, np.eye(3), True)
+    if src == "webmercator":
+        return geokern.web_mercator_to_geodetic_fast_array(a)
+    if src != "wgs84":
+        a[:, :2] = _rows(getattr(geokern, f"{src}_to_wgs84_cy"), a[:, :2])
+    return a
+
+
+def _from_wgs84(dst, a):
+    if dst == "ecef":
+        return geokern.geodetic2ecef_fast_array(a)
+    if dst == "webmercator":
+        return geokern.geodetic_to_web_mercator_fast_array(a)
+    if dst != "wgs84":
+        a = a.copy()
+        a[:, :2] = _rows(getattr(geokern, f"wgs84_to_{dst}_cy"), a[:, :2])
+    return a
+
+
+def reference(src, dst, a):
+    if {src, dst} == {"gcj02", "bd09"}:
+        out = a.copy()
+        out[:, :2] = _rows(getattr(geokern, f"{src}_to_{dst}_cy"), a[:, :2])
+        return out
+    return _from_wgs84(dst, _to_wgs84(src, a))
+
+
+def read_csv(data):
+    lines = data.decode().splitlines()
+    return lines[0].split(","), [line.split(",") for line in lines[1:]]
+
+
+@pytest.fixture(scope="module")
+def sample_in_every_system(tmp_path_factory):
+    """The sample positions written in each system (same ids)."""
+    folder = tmp_path_factory.mktemp("systems")
+    ids = np.loadtxt(SAMPLE, delimiter=",", skiprows=1, usecols=0, dtype=str)
+    wgs = np.loadtxt(SAMPLE, delimiter=",", skiprows=1, usecols=(1, 2, 3))
+    paths = {}
+    for crs in CRS_NAMES:
+        values = convert(wgs, "wgs84", crs)
+        paths[crs] = folder / f"{crs}.csv"
+        with open(paths[crs], "w") as f:
+            f.write("id,a,b,c\n")
+            f.writelines(f"{i},{x!r},{y!r},{z!r}\n" for i, (x, y, z) in zip(ids, values.tolist()))
+    return paths, ids
+
+
+def test_every_pair_against_the_module(sample_in_every_system, tmp_path):
+    paths, ids = sample_in_every_system
+    pairs = [(s, d) for s, d in itertools.product(CRS_NAMES, CRS_NAMES) if s != d]
+
+    def run(pair):
+        src, dst = pair
+        return run_geokern("convert", "--from", src, "--to", dst, "--columns", "a,b,c",
+                           paths[src])
+
+    with ThreadPoolExecutor(4) as pool:
+        results = list(pool.map(run, pairs))
+    for (src, dst), proc in zip(pairs, results):
+        assert proc.returncode == 0, (src, dst, proc.stderr)
+        header, rows = read_csv(proc.stdout)
+        assert header[0] == "id" and len(header) == 4
+        assert [r[0] for r in rows] == list(ids)  # the extra column passes through
+        got = np.array([[float(v) for v in r[1:]] for r in rows])
+        source = np.loadtxt(paths[src], delimiter=",", skiprows=1, usecols=(1, 2, 3))
+        assert np.array_equal(got, convert(source, src, dst)), (src, dst)
+        expected = reference(src, dst, source)
+        assert np.allclose(got, expected, rtol=1e-12, atol=1e-6), (src, dst)
+
+
+def test_stdin_to_stdout_blank_separated():
+    data = b"116.4 39.9 44\n  2.35\t48.85   35 \n\n-74.0 40.7 10\n"
+    proc = run_geokern("convert", "--from", "4326", "--to", "3857", stdin=data)
+    assert proc.returncode == 0, proc.stderr
+    got = np.array([[float(v) for v in line.split(" ")] for line in proc.stdout.decode().splitlines()])
+    rows = np.array([[116.4, 39.9, 44], [2.35, 48.85, 35], [-74.0, 40.7, 10]])
+    assert np.array_equal(got, geokern.geodetic_to_web_mercator_fast_array(rows))
+
+
+def test_batches_give_the_bytes_of_a_whole_conversion(tmp_path):
+    out_whole, out_small = tmp_path / "whole.csv", tmp_path / "small.csv"
+    whole = run_geokern("convert", "--from", "wgs84", "--to", "ecef", SAMPLE, "-o", out_whole)
+    small = run_geokern("convert", "--from", "wgs84", "--to", "ecef", SAMPLE, "-o", out_small,
+                        env={"GEOKERN_BATCH_BYTES": "512"})
+    assert whole.returncode == small.returncode == 0, small.stderr
+    assert out_whole.read_bytes() == out_small.read_bytes()
+    assert len(out_whole.read_bytes()) > 20 * 512
+
+
+@pytest.mark.parametrize("line,text,message", [
+    (150, "p150,12.5,oops,3\n", "column 'lat' is not a number: 'oops'"),
+    (200, "p200,12.5,4\n", "expected 4 fields, found 3"),
+])
+def test_a_bad_line_stops_without_output(tmp_path, line, text, message):
+    lines = open(SAMPLE).read().splitlines(keepends=True)
+    lines[line - 1] = text
+    bad = tmp_path / "bad.csv"
+    bad.write_text("".join(lines))
+    out = tmp_path / "out.csv"
+    proc = run_geokern("convert", "--from", "wgs84", "--to", "gcj02", bad, "-o", out,
+                       env={"GEOKERN_BATCH_BYTES": "1024"})
+    assert proc.returncode == 1
+    assert proc.stderr == f"geokern: {bad}:{line}: {message}\n"
+    assert os.listdir(tmp_path) == ["bad.csv"]
+
+
+@pytest.mark.parametrize("suffix", [".parquet", ".npy", ".txt"])
+def test_kinds_follow_the_output_suffix_and_read_back(tmp_path, suffix):
+    wgs = np.loadtxt(SAMPLE, delimiter=",", skiprows=1, usecols=(1, 2, 3))
+    source = tmp_path / "wgs.csv"
+    source.write_text("lon,lat,h\n" + "".join(f"{x!r},{y!r},{z!r}\n" for x, y, z in wgs.tolist()))
+    middle, back = tmp_path / f"ecef{suffix}", tmp_path / "back.csv"
+    env = {"GEOKERN_BATCH_ROWS": "64"}
+    first = run_geokern("convert", "--from", "wgs84", "--to", "ecef", source, "-o", middle, env=env)
+    assert first.returncode == 0, first.stderr
+    second = run_geokern("convert", "--from", "ecef", "--to", "wgs84", middle, "-o", back, env=env)
+    assert second.returncode == 0, second.stderr
+    header, rows = read_csv(back.read_bytes())
+    if suffix == ".npy":  # numbers only: no header on the way back
+        header, rows = None, [header] + rows
+    got = np.array([[float(v) for v in r] for r in rows])
+    assert np.array_equal(got, convert(convert(wgs, "wgs84", "ecef"), "ecef", "wgs84"))
+    assert header in (None, ["lon", "lat", "h"])
+
+
+def test_npy_output_refuses_text_columns(tmp_path):
+    proc = run_geokern("convert", "--from", "wgs84", "--to", "ecef", SAMPLE, "-o",
+                       tmp_path / "out.npy")
+    assert proc.returncode == 1 and "holds numbers only" in proc.stderr
+    assert os.listdir(tmp_path) == []
+
+
+def test_npy_keeps_two_columns_and_ecef_adds_one(tmp_path):
+    pts = np.array([[116.4, 39.9], [2.35, 48.85]], dtype=np.float32)
+    np.save(tmp_path / "p.npy", pts)
+    for dst, columns in (("gcj02", 2), ("ecef", 3)):
+        out = tmp_path / f"{dst}.npy"
+        proc = run_geokern("convert", "--from", "wgs84", "--to", dst, tmp_path / "p.npy", "-o", out)
+        assert proc.returncode == 0, proc.stderr
+        got = np.load(out)
+        assert got.dtype == np.float64 and got.shape == (2, columns)
+        assert np.array_equal(got, convert(pts, "wgs84", dst))
+
+
+@pytest.mark.parametrize("args,message", [
+    (["--from", "nowhere", "--to", "ecef"], "unknown reference system"),
+    (["--from", "wgs84"], "required: --to"),
+    (["--from", "wgs84", "--to", "ecef", "--columns", "a"], "two or three"),
+    (["--from", "wgs84", "--to", "ecef", "--scheduler", "local"], "-o"),
+])
+def test_usage_errors_exit_2(args, message):
+    proc = run_geokern("convert", *args, stdin=b"1 2 3\n")
+    assert proc.returncode == 2 and message in proc.stderr
+    assert "Traceback" not in proc.stderr
+
+
+def test_missing_file_and_help():
+    proc = run_geokern("convert", "--from", "wgs84", "--to", "ecef", "/nonexistent.csv")
+    assert proc.returncode == 1
+    assert proc.stderr == "geokern: /nonexistent.csv: No such file or directory\n"
+    for command in ("convert", "footprint", "normals", "info", "demo"):
+        assert run_geokern(command, "--help").returncode == 0
+    version = run_geokern("--version")
+    assert version.stdout.decode().strip() == f"geokern {geokern.__version__}"

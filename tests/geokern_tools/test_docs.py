@@ -1,0 +1,28 @@
+"""The API reference stays in step with the module's function table, and its
+examples run."""
+import inspect
+import pathlib
+import re
+
+import geokern
+
+DOCS = pathlib.Path(__file__).resolve().parents[2] / "docs"
+ENTRY = re.compile(r"^### `geokern\.(\w+)\((.*)\)`$", re.MULTILINE)
+
+
+def test_every_function_has_one_entry_with_its_arguments():
+    text = (DOCS / "api.md").read_text()
+    entries = ENTRY.findall(text)
+    names = [name for name, _ in entries]
+    assert len(names) == len(set(names))
+    assert set(names) == set(geokern.__all__) | {"geodetic2ecef_np_cy", "ecef2geodetic_np_cy"}
+    for name, args in entries:
+        documented = [arg.split("=")[0].strip() for arg in args.split(",")]
+        assert documented == list(inspect.signature(getattr(geokern, name)).parameters), name
+
+
+def test_reference_examples_run():
+    text = (DOCS / "api.md").read_text()
+    namespace: dict = {}
+    for block in re.findall(r"```python\n(.*?)```", text, re.DOTALL):
+        exec(compile(block, "docs/api.md", "exec"), namespace)
