@@ -3,6 +3,7 @@
 #include "ecef/geodetic2ecef_py.hpp"
 
 #include "ecef/geodetic2ecef.hpp"
+#include "module/interrupt.hpp"
 #include "module/errors.hpp"
 #include "module/globals.hpp"
 #include "module/row_batch.hpp"
@@ -45,6 +46,10 @@ PyObject* geodetic2ecef_cython_np_mv(ArrayViewSlice arr) {
     const auto src = rows_of<const double>(arr);
     const auto dst = out.rows<double>();
     for (Py_ssize_t i = 0; i < n; ++i) {
+        // Ctrl-C: the rows call Python, but maybe no Python code.
+        if (i % kRowsPerSignalCheckLocked == 0 && i > 0 && PyErr_CheckSignals() < 0) {
+            return GK_TRACE("geokern.geodetic2ecef_cython_np_mv");
+        }
         double xyz[3];
         if (!convert_scalar(src(i, 0), src(i, 1), src(i, 2), xyz)) {
             kScalarTrace.add();

@@ -102,8 +102,14 @@ float clamp_crease_angle(float angle_deg) noexcept {
 
 CreaseVertices split_creases(StridedRows<const float> pos, std::ptrdiff_t vertex_count,
                              StridedRows<const uint32_t> tris, std::ptrdiff_t num_tris,
-                             float cos_threshold, StridedItems<uint32_t> corner_ids) {
+                             float cos_threshold, StridedItems<uint32_t> corner_ids,
+                             std::ptrdiff_t check_every, const std::function<bool()>& keep_going) {
     const std::vector<Vec3f> face = unit_face_normals(pos, tris, num_tris);
+    CreaseVertices out;
+    if (num_tris > check_every && !keep_going()) {
+        out.stopped = true;
+        return out;
+    }
     const Incidence in = build_incidence(tris, num_tris, vertex_count);
 
     std::size_t most = 0;
@@ -113,10 +119,13 @@ CreaseVertices split_creases(StridedRows<const float> pos, std::ptrdiff_t vertex
     std::vector<Group> groups(most);
     std::vector<uint32_t> group_of(most);  // per incidence entry of the vertex
 
-    CreaseVertices out;
     out.normals.reserve(3 * static_cast<std::size_t>(vertex_count));
     out.sources.reserve(static_cast<std::size_t>(vertex_count));
     for (std::ptrdiff_t v = 0; v < vertex_count; ++v) {
+        if (v % check_every == 0 && v > 0 && !keep_going()) {
+            out.stopped = true;
+            return out;
+        }
         const uint32_t* faces = in.triangles.data() + in.offsets[v];
         const std::size_t n = in.offsets[v + 1] - in.offsets[v];
         if (n == 0) continue;  // unused vertices produce no output vertex

@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace gk::mesh {
@@ -34,6 +35,7 @@ float clamp_crease_angle(float angle_deg) noexcept;
 struct CreaseVertices {
     std::vector<float> normals;     // three per output vertex
     std::vector<uint32_t> sources;  // source vertex of each output vertex
+    bool stopped = false;           // keep_going said no: the split is incomplete
 };
 
 // Splits the `num_tris` triangles of `tris` (rows of three vertex indices,
@@ -42,11 +44,13 @@ struct CreaseVertices {
 // arrays) and writes the
 // output vertex of corner c of triangle t to corner_ids[3t + c].  A
 // triangle that uses a vertex at two corners goes through the grouping
-// twice; its corners there take the later group's vertex.  Throws
-// std::bad_alloc when the working arrays cannot be allocated.
+// twice; its corners there take the later group's vertex.  Every
+// `check_every` vertices, keep_going() may stop the split (Ctrl-C).
+// Throws std::bad_alloc when the working arrays cannot be allocated.
 CreaseVertices split_creases(StridedRows<const float> pos, std::ptrdiff_t vertex_count,
                              StridedRows<const uint32_t> tris, std::ptrdiff_t num_tris,
-                             float cos_threshold, StridedItems<uint32_t> corner_ids);
+                             float cos_threshold, StridedItems<uint32_t> corner_ids,
+                             std::ptrdiff_t check_every, const std::function<bool()>& keep_going);
 
 // Row j of `new_pos`, `normals` and item j of `sources` for output vertex
 // j of `split`: the row of `pos` of its source vertex, its normal, its

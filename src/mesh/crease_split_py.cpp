@@ -11,6 +11,7 @@
 #include "mesh/mesh_input_py.hpp"
 #include "module/args.hpp"
 #include "module/errors.hpp"
+#include "module/interrupt.hpp"
 #include "module/numpy_api.hpp"
 #include "module/numpy_math.hpp"
 
@@ -142,11 +143,12 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
     std::optional<mesh::CreaseVertices> split;
     PyObject* const done = guard_cpp([&]() -> PyObject* {
         split = mesh::split_creases(pos.rows<const float>(), vertex_count, corner_rows,
-                                    num_tris, cos_threshold,
-                                    ids.items<uint32_t>());
+                                    num_tris, cos_threshold, ids.items<uint32_t>(),
+                                    kRowsPerSignalCheckLocked,
+                                    [] { return PyErr_CheckSignals() == 0; });
         return Py_None;  // borrowed, only a mark of success
     });
-    if (!done) return GK_FAIL(call);
+    if (!done || split->stopped) return GK_FAIL(call);
 
     const auto m = static_cast<Py_ssize_t>(split->sources.size());
     PyRef parts[4];

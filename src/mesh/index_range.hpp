@@ -26,6 +26,7 @@ struct CheckedCorners {
     std::optional<uint32_t> bad;
 
     bool read(std::ptrdiff_t t, uint32_t (&corner)[3]) noexcept {
+        assert(limit <= uint64_t{1} << 31);  // indices read as signed 32-bit values
         for (int k = 0; k < 3; ++k) {
             corner[k] = indices.load_once(3 * t + k);
             if (corner[k] >= limit) {

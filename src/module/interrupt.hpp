@@ -13,7 +13,11 @@ namespace gk {
 
 // Rows a thread works through between two looks at pending signals: a few
 // milliseconds of the cheapest loop.
-inline constexpr std::ptrdiff_t kRowsPerSignalCheck = std::ptrdiff_t{1} << 22;
+inline constexpr std::ptrdiff_t kRowsPerSignalCheck = std::ptrdiff_t{1} << 20;
+
+// The same for loops that hold the lock and make Python objects per row;
+// they look with PyErr_CheckSignals(), which costs next to nothing.
+inline constexpr std::ptrdiff_t kRowsPerSignalCheckLocked = std::ptrdiff_t{1} << 16;
 
 // Call without the lock, on the thread that released it: takes the lock,
 // runs pending signal handlers, releases it.  True when a handler raised.

@@ -13,8 +13,8 @@ from hypothesis import strategies as st
 import geokern
 
 NAMES = [name for name in dir(geokern)
-         if callable(getattr(geokern, name)) and type(getattr(geokern, name)).__name__ ==
-         type(geokern.geodetic2ecef_cpp).__name__]
+         if not name.startswith("_") and callable(getattr(geokern, name)) and
+         type(getattr(geokern, name)).__name__ == type(geokern.geodetic2ecef_cpp).__name__]
 
 
 class Hostile(Exception):

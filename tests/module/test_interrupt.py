@@ -65,7 +65,7 @@ def sparse_file(tmp_path):
 LONG_CALLS = {
     "smooth normals": (
         "pos = np.zeros((1, 3), np.float32)\n"
-        "idx = np.broadcast_to(np.uint32(0), (3 << 30,))",
+        "idx = np.broadcast_to(np.uint32(0), (3 << 32,))",
         "geokern.calculate_smooth_normals_cy(pos, idx, 1)"),
     "OBJ from a device": ("", "geokern.generate_obb_2d_from_obj_file('/dev/zero')"),
 }
