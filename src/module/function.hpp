@@ -41,13 +41,15 @@ struct FunctionSpec {
     DefaultsFactory make_defaults = nullptr;   // nullptr when no argument has one
     const char* doc = nullptr;                 // nullptr: __doc__ is None
     Body body;
-    int all_position = -1;                     // place in __all__; -1: not listed
-    CapsuleSpec capsule{};                     // its native function's capsule, if any
+    int all_position = -1;  // place in __all__; -1: not listed
+    CapsuleSpec capsule{};  // its native function's capsule, if any
 
     template <std::size_t N>
     consteval FunctionSpec(const char* function_name, const char* const (&arg_names)[N],
                            Body function_body)
-        : name(function_name), nargs(static_cast<int>(N)), required(static_cast<int>(N)),
+        : name(function_name),
+          nargs(static_cast<int>(N)),
+          required(static_cast<int>(N)),
           body(function_body) {
         static_assert(N <= kMaxArgs, "more arguments than kMaxArgs");
         for (std::size_t i = 0; i < N; ++i) args[i] = arg_names[i];
@@ -74,7 +76,7 @@ struct FunctionSpec {
 
 private:
     template <class T>
-    consteval FunctionSpec with(T FunctionSpec::*member, T value) const {
+    consteval FunctionSpec with(T FunctionSpec::* member, T value) const {
         FunctionSpec row = *this;
         row.*member = value;
         return row;

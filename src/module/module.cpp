@@ -120,15 +120,15 @@ PyObject* or_on_exception(PyObject* value, PyObject* fallback) {
 // The installed distribution's version; "0.0.0" when the metadata module
 // or the distribution cannot be found (any Exception is swallowed).
 int add_version(PyObject* module) {
-    PyRef version(or_on_exception(import_from("importlib.metadata", "version"),
-                                  Py_NewRef(Py_None)));
+    PyRef version(
+        or_on_exception(import_from("importlib.metadata", "version"), Py_NewRef(Py_None)));
     if (!version) return -1;
     if (PyModule_AddObjectRef(module, "_pkg_version", version.get()) < 0) return -1;
     PyObject* fallback = PyUnicode_FromString("0.0.0");
     if (version.get() == Py_None) return PyModule_Add(module, "__version__", fallback);
-    return PyModule_Add(module, "__version__",
-                        or_on_exception(PyObject_CallFunction(version.get(), "s", "geokern"),
-                                        fallback));
+    return PyModule_Add(
+        module, "__version__",
+        or_on_exception(PyObject_CallFunction(version.get(), "s", "geokern"), fallback));
 }
 
 // __all__: the names of the listed functions, in their order.
