@@ -2,9 +2,10 @@
 //
 // Each module-level function is one row of the function table (table.cpp):
 // its name, argument names, defaults, docstring, native body, place in
-// __all__ and the capsule of the native function it wraps.  The function object built from a row matches the arguments of a
-// call (args.cpp), hands them to the body, and adds the function's
-// traceback entry to any failure on the way out.
+// __all__ and the capsule of the native function it wraps.  The function
+// object built from a row matches the arguments of a call (args.cpp), hands
+// them to the body, and adds the function's traceback entry to any failure
+// on the way out.
 #pragma once
 
 #include "module/capsule.hpp"
@@ -64,6 +65,8 @@ struct FunctionSpec {
         row.make_defaults = factory;
         return row;
     }
+    // Its place in __all__ (the listed functions' places are 0 .. n-1),
+    // its docstring, and the capsule of the native function it wraps.
     consteval FunctionSpec listed(int position) const {
         return with(&FunctionSpec::all_position, position);
     }
