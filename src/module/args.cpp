@@ -1,6 +1,8 @@
 // geokern module layer: argument matching and scalar conversions (see args.hpp).
 #include "module/args.hpp"
 
+#include "module/errors.hpp"
+
 #include <climits>
 
 namespace gk {
@@ -53,7 +55,7 @@ int match_arguments(const FunctionSpec& spec, PyObject* defaults, PyObject* cons
     if (nkw == 0) {
         if (nargs < spec.required || nargs > spec.nargs) {
             raise_arity(spec, nargs);
-            return __LINE__;
+            return line_here();
         }
         for (int i = 0; i < spec.nargs; ++i) out[i] = i < nargs ? args[i] : default_of(i);
         return 0;
@@ -61,7 +63,7 @@ int match_arguments(const FunctionSpec& spec, PyObject* defaults, PyObject* cons
 
     if (nargs > spec.nargs) {
         raise_arity(spec, nargs);
-        return __LINE__;
+        return line_here();
     }
     for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
 
@@ -76,7 +78,7 @@ int match_arguments(const FunctionSpec& spec, PyObject* defaults, PyObject* cons
             --unmatched;
         } else if (i < spec.required) {
             raise_arity(spec, i);
-            return __LINE__;
+            return line_here();
         } else {
             out[i] = default_of(i);
         }
@@ -88,19 +90,19 @@ int match_arguments(const FunctionSpec& spec, PyObject* defaults, PyObject* cons
             PyObject* key = PyTuple_GET_ITEM(kwnames, k);
             if (!PyUnicode_Check(key)) {
                 PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", spec.name);
-                return __LINE__;
+                return line_here();
             }
             const int index = find_argument(spec, key);
             if (index < 0) {
                 PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
                              spec.name, key);
-                return __LINE__;
+                return line_here();
             }
             if (index < nargs) {
                 PyErr_Format(PyExc_TypeError,
                              "%s() got multiple values for keyword argument '%U'", spec.name,
                              key);
-                return __LINE__;
+                return line_here();
             }
         }
     }

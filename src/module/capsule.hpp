@@ -84,12 +84,12 @@ consteval CapsuleSpec capsule(const char* name, int position) {
 }
 
 // The spelling other modules check.
-static_assert(std::string_view(capsule_detail::Signature<PyObject* (*)(double, double)>::text.data()) ==
+template <class F>
+constexpr std::string_view signature_text = capsule_detail::Signature<F>::text.data();
+static_assert(signature_text<PyObject* (*)(double, double)> ==
               "PyObject *(double const , double const )");
-static_assert(std::string_view(capsule_detail::Signature<PyObject* (*)(PyObject*)>::text.data()) ==
-              "PyObject *(PyObject *)");
-static_assert(std::string_view(capsule_detail::Signature<PyObject* (*)(
-                  ArrayViewSlice, ArrayViewSlice, bool)>::text.data()) ==
+static_assert(signature_text<PyObject* (*)(PyObject*)> == "PyObject *(PyObject *)");
+static_assert(signature_text<PyObject* (*)(ArrayViewSlice, ArrayViewSlice, bool)> ==
               "PyObject *(__Pyx_memviewslice, __Pyx_memviewslice, bool)");
 
 }  // namespace gk

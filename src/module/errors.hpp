@@ -18,6 +18,10 @@ using Where = std::source_location;
 // being raised.
 void add_traceback(const char* qualified_name, int line);
 
+// The caller's line, for code that reports a failing step by its line:
+//   if (!value) return line_here();
+inline int line_here(Where where = Where::current()) { return static_cast<int>(where.line()); }
+
 // The traceback entry of one native export or helper, by its qualified
 // name; one constant per export, e.g.
 //   constexpr TraceEntry kTrace{"geokern.gcj02_to_bd09"};
@@ -49,7 +53,7 @@ private:
 };
 
 // The former spelling of TraceEntry::fail for code not yet converted.
-#define GK_TRACE(qualified_name) (::gk::add_traceback((qualified_name), __LINE__), nullptr)
+#define GK_TRACE(qualified_name) (::gk::add_traceback((qualified_name), ::gk::line_here()), nullptr)
 
 // Translates the C++ exception being handled (call inside a catch block):
 // bad_alloc -> MemoryError; invalid_argument, domain_error -> ValueError;

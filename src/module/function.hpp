@@ -2,9 +2,10 @@
 //
 // Each module-level function is one row of the function table (table.cpp):
 // its name, argument names, defaults, docstring, native body, place in
-// __all__ and the capsule of the native function it wraps.  The function object built from a row matches the arguments of a
-// call (args.cpp), hands them to the body, and adds the function's
-// traceback entry to any failure on the way out.
+// __all__ and the capsule of the native function it wraps.  The function
+// object built from a row matches the arguments of a call (args.cpp), hands
+// them to the body, and adds the function's traceback entry to any failure
+// on the way out.
 #pragma once
 
 #include "module/capsule.hpp"
@@ -41,13 +42,15 @@ struct FunctionSpec {
     DefaultsFactory make_defaults = nullptr;   // nullptr when no argument has one
     const char* doc = nullptr;                 // nullptr: __doc__ is None
     Body body;
-    int all_position = -1;                     // place in __all__; -1: not listed
-    CapsuleSpec capsule{};                     // its native function's capsule, if any
+    int all_position = -1;  // place in __all__; -1: not listed
+    CapsuleSpec capsule{};  // its native function's capsule, if any
 
     template <std::size_t N>
     consteval FunctionSpec(const char* function_name, const char* const (&arg_names)[N],
                            Body function_body)
-        : name(function_name), nargs(static_cast<int>(N)), required(static_cast<int>(N)),
+        : name(function_name),
+          nargs(static_cast<int>(N)),
+          required(static_cast<int>(N)),
           body(function_body) {
         static_assert(N <= kMaxArgs, "more arguments than kMaxArgs");
         for (std::size_t i = 0; i < N; ++i) args[i] = arg_names[i];
@@ -62,6 +65,8 @@ struct FunctionSpec {
         row.make_defaults = factory;
         return row;
     }
+    // Its place in __all__ (the listed functions' places are 0 .. n-1),
+    // its docstring, and the capsule of the native function it wraps.
     consteval FunctionSpec listed(int position) const {
         return with(&FunctionSpec::all_position, position);
     }
@@ -74,7 +79,7 @@ struct FunctionSpec {
 
 private:
     template <class T>
-    consteval FunctionSpec with(T FunctionSpec::*member, T value) const {
+    consteval FunctionSpec with(T FunctionSpec::* member, T value) const {
         FunctionSpec row = *this;
         row.*member = value;
         return row;

@@ -120,15 +120,15 @@ PyObject* or_on_exception(PyObject* value, PyObject* fallback) {
 // The installed distribution's version; "0.0.0" when the metadata module
 // or the distribution cannot be found (any Exception is swallowed).
 int add_version(PyObject* module) {
-    PyRef version(or_on_exception(import_from("importlib.metadata", "version"),
-                                  Py_NewRef(Py_None)));
+    PyRef version(
+        or_on_exception(import_from("importlib.metadata", "version"), Py_NewRef(Py_None)));
     if (!version) return -1;
     if (PyModule_AddObjectRef(module, "_pkg_version", version.get()) < 0) return -1;
     PyObject* fallback = PyUnicode_FromString("0.0.0");
     if (version.get() == Py_None) return PyModule_Add(module, "__version__", fallback);
-    return PyModule_Add(module, "__version__",
-                        or_on_exception(PyObject_CallFunction(version.get(), "s", "geokern"),
-                                        fallback));
+    return PyModule_Add(
+        module, "__version__",
+        or_on_exception(PyObject_CallFunction(version.get(), "s", "geokern"), fallback));
 }
 
 // __all__: the names of the listed functions, in their order.
@@ -146,9 +146,6 @@ PyObject* make_all() {
     }
 }
 
-// The line of a failing exec step, for its traceback entry.
-int step_line(Where where = Where::current()) { return static_cast<int>(where.line()); }
-
 // The exec steps after the module is recorded.  Returns 0, or the line of
 // the failing step with an exception set (or none set, for the caller to
 // report as ImportError "init geokern").
@@ -156,9 +153,9 @@ int run_exec_steps(PyObject* module) {
     ModuleState& s = state();
     PyObject* dict = PyModule_GetDict(module);
     PyObject* builtins = PyImport_ImportModule("builtins");
-    if (!builtins) return step_line();
+    if (!builtins) return line_here();
     Py_XSETREF(s.builtins, builtins);
-    if (PyModule_AddObjectRef(module, "__builtins__", builtins) < 0) return step_line();
+    if (PyModule_AddObjectRef(module, "__builtins__", builtins) < 0) return line_here();
 
     const int major = static_cast<int>((Py_Version >> 24) & 0xff);
     const int minor = static_cast<int>((Py_Version >> 16) & 0xff);
@@ -168,32 +165,32 @@ int run_exec_steps(PyObject* module) {
                          "version %d.%d",
                          PY_MAJOR_VERSION, PY_MINOR_VERSION, "geokern", "does not match", major,
                          minor) < 0) {
-        return step_line();
+        return line_here();
     }
 
     PyObject* found = nullptr;
-    if (PyDict_GetItemStringRef(dict, "__pyx_capi__", &found) < 0) return step_line();
+    if (PyDict_GetItemStringRef(dict, "__pyx_capi__", &found) < 0) return line_here();
     PyRef capi(found ? found : PyDict_New());
-    if (!capi || fill_capi(capi.get()) < 0) return step_line();
-    if (PyModule_AddObjectRef(module, "__pyx_capi__", capi.get()) < 0) return step_line();
+    if (!capi || fill_capi(capi.get()) < 0) return line_here();
+    if (PyModule_AddObjectRef(module, "__pyx_capi__", capi.get()) < 0) return line_here();
 
-    if (init_view_type() < 0 || init_function_type() < 0) return step_line();
+    if (init_view_type() < 0 || init_function_type() < 0) return line_here();
 
     // The module body.
     if (add_remembered(module, "degrees", import_from("math", "degrees"), s.math_degrees) < 0)
-        return step_line();
+        return line_here();
     if (add_remembered(module, "radians", import_from("math", "radians"), s.math_radians) < 0)
-        return step_line();
-    if (PyModule_Add(module, "List", import_from("typing", "List")) < 0) return step_line();
+        return line_here();
+    if (PyModule_Add(module, "List", import_from("typing", "List")) < 0) return line_here();
     if (add_remembered(module, "np", PyImport_ImportModule("numpy"), s.numpy) < 0)
-        return step_line();
-    if (import_numpy_api() < 0 || init_numpy_math() < 0) return step_line();
-    if (add_version(module) < 0) return step_line();
-    if (PyModule_Add(module, "__all__", make_all()) < 0) return step_line();
+        return line_here();
+    if (import_numpy_api() < 0 || init_numpy_math() < 0) return line_here();
+    if (add_version(module) < 0) return line_here();
+    if (PyModule_Add(module, "__all__", make_all()) < 0) return line_here();
     for (const FunctionSpec& spec : function_table()) {
-        if (PyModule_Add(module, spec.name, make_function(spec)) < 0) return step_line();
+        if (PyModule_Add(module, spec.name, make_function(spec)) < 0) return line_here();
     }
-    if (PyModule_Add(module, "__test__", PyDict_New()) < 0) return step_line();
+    if (PyModule_Add(module, "__test__", PyDict_New()) < 0) return line_here();
     return 0;
 }
 

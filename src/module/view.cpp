@@ -94,6 +94,9 @@ PyType_Spec view_spec = {
 // Buffer format checks
 // ============================================================================
 
+// The code tables below keep several case labels to a line.
+// clang-format off
+
 // Size of one element of struct code `c` in native ('@', '^') or standard
 // ('=', '<') mode; 0 when `c` is not an element code.
 Py_ssize_t code_size(char c, bool native) {
@@ -150,6 +153,8 @@ const char* describe(char c, bool complex) {
     default: return "unparsable format string";
     }
 }
+
+// clang-format on
 
 bool raise_mismatch(const ViewKind& kind, const char* got) {
     PyErr_Format(PyExc_ValueError, "Buffer dtype mismatch, expected %s%s%s but got %s", "'",

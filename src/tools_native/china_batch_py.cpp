@@ -74,20 +74,25 @@ GK_CHINA_BATCH(bd09_to_gcj02);
           " (lon, lat) rows of arr, in degrees, in parallel; the result is out\n"          \
           "or a new (N, 2) float64 array."
 
-PyMethodDef kMethods[] = {
-    method_def<k_wgs84_to_gcj02>(GK_DOC(wgs84_to_gcj02, "WGS-84 to GCJ-02:")),
-    method_def<k_gcj02_to_wgs84>(GK_DOC(gcj02_to_wgs84, "GCJ-02 to WGS-84 (one step):")),
-    method_def<k_wgs84_to_bd09>(GK_DOC(wgs84_to_bd09, "WGS-84 to BD-09:")),
-    method_def<k_bd09_to_wgs84>(GK_DOC(bd09_to_wgs84, "BD-09 to WGS-84 (one step):")),
-    method_def<k_gcj02_to_bd09>(GK_DOC(gcj02_to_bd09, "GCJ-02 to BD-09:")),
-    method_def<k_bd09_to_gcj02>(GK_DOC(bd09_to_gcj02, "BD-09 to GCJ-02:")),
-    {nullptr, nullptr, 0, nullptr},
-};
 
-#undef GK_DOC
 
 }  // namespace
 
-PyMethodDef* china_batch_methods() { return kMethods; }
+PyMethodDef* china_batch_methods() {
+    // Made at the first call, not when the library is loaded: no code of
+    // the library may run before the entry point's processor check.
+    static PyMethodDef methods[] = {
+        method_def<k_wgs84_to_gcj02>(GK_DOC(wgs84_to_gcj02, "WGS-84 to GCJ-02:")),
+        method_def<k_gcj02_to_wgs84>(GK_DOC(gcj02_to_wgs84, "GCJ-02 to WGS-84 (one step):")),
+        method_def<k_wgs84_to_bd09>(GK_DOC(wgs84_to_bd09, "WGS-84 to BD-09:")),
+        method_def<k_bd09_to_wgs84>(GK_DOC(bd09_to_wgs84, "BD-09 to WGS-84 (one step):")),
+        method_def<k_gcj02_to_bd09>(GK_DOC(gcj02_to_bd09, "GCJ-02 to BD-09:")),
+        method_def<k_bd09_to_gcj02>(GK_DOC(bd09_to_gcj02, "BD-09 to GCJ-02:")),
+        {nullptr, nullptr, 0, nullptr},
+    };
+    return methods;
+}
+
+#undef GK_DOC
 
 }  // namespace gk::tools

@@ -11,6 +11,7 @@
 #include "module/ref.hpp"
 #include "module/state.hpp"
 #include "module/view.hpp"
+#include "tools_native/init.hpp"
 #include "tools_native/build_info_py.hpp"
 #include "tools_native/china_batch_py.hpp"
 
@@ -57,6 +58,6 @@ PyModuleDef native_def = {
 
 }  // namespace
 
-}  // namespace gk::tools
+PyObject* module_definition() { return PyModuleDef_Init(&native_def); }
 
-PyMODINIT_FUNC PyInit__native(void) { return PyModuleDef_Init(&gk::tools::native_def); }
+}  // namespace gk::tools

@@ -23,7 +23,7 @@ BEYOND_BASELINE = re.compile(
 
 
 def object_files():
-    found = sorted(OBJECTS.glob("*/CMakeFiles/geokern.dir/src/**/*.o"))
+    found = sorted(OBJECTS.glob("*/CMakeFiles/*.dir/src/**/*.o"))  # every target
     if not found:
         pytest.skip("no build directory with object files (run through tools/test)")
     if shutil.which("objdump") is None:
@@ -37,10 +37,13 @@ def disassembly(path):
 
 
 def test_entry_point_uses_baseline_instructions_only():
-    (init,) = [o for o in object_files() if o.name == "init.cpp.o"]
-    code = disassembly(init)
-    assert "<PyInit_geokern>:" in code
-    assert BEYOND_BASELINE.findall(code) == []
+    entries = [o for o in object_files() if o.name in ("init.cpp.o", "cpu_check.cpp.o")]
+    code = {o.parent.name + "/" + o.name: disassembly(o) for o in entries}
+    assert "<PyInit_geokern>:" in code["module/init.cpp.o"]
+    assert "<PyInit__native>:" in code["tools_native/init.cpp.o"]
+    assert "processor_supported" in code["module/cpu_check.cpp.o"]
+    for name, text in code.items():
+        assert BEYOND_BASELINE.findall(text) == [], name
 
 
 def test_the_check_would_catch_vector_code():
