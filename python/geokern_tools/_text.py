@@ -50,14 +50,19 @@ class TextReader:
         first = stream.readline()
         if first.startswith(b"\xef\xbb\xbf"):
             first = first[3:]
+        skipped = 0
+        while first and not first.strip():  # blank lines before the first record
+            first = stream.readline()
+            skipped += 1
         self.delimiter = _sniff(first)
         fields = split_fields(first.rstrip(b"\r\n"), self.delimiter)
         self.header = bool(fields) and not any(NUMBER.fullmatch(f) for f in fields)
         self.names = ([f.decode("utf-8", "replace").strip() for f in fields] if self.header
                       else [f"field{i + 1}" for i in range(len(fields))])
         self.pending = b"" if self.header else first
-        self.line = 2 if self.header else 1
-        self.picked: list[int] = coordinate_columns(self.names)
+        self.line = skipped + (2 if self.header else 1)
+        # An empty input converts to an empty output.
+        self.picked: list[int] = coordinate_columns(self.names) if first else []
 
     def batches(self) -> Iterator[tuple[Any, int, int]]:
         """(table, number of its first line, bytes read) for each block."""
@@ -169,6 +174,10 @@ class TextWriter:
             self._write_rows(zip(*(column.to_pylist() for column in table.columns)))
             return
         self.stream.write(sink.getvalue())
+
+    def close(self) -> None:
+        if self.header is not None:  # a header without rows
+            self._write_rows([self.header])
 
     def _write_rows(self, rows: Any) -> None:
         out = io.StringIO()
