@@ -42,7 +42,8 @@ class ParquetWriter:
     the writing."""
 
     def __init__(self, stream: IO[bytes], names: list[str]) -> None:
-        self.stream, self.names, self.writer = stream, names, None
+        self.stream, self.names = stream, names
+        self.writer: Any = None
 
     def write(self, table: Any) -> None:
         import pyarrow.parquet as pq
@@ -81,7 +82,8 @@ class NpyReader:
 
         for start in range(0, len(self.array), self.batch_rows):
             rows = np.asarray(self.array[start:start + self.batch_rows], dtype=np.float64)
-            table = pa.Table.from_arrays([arrow_column(rows[:, i]) for i in range(rows.shape[1])], names=self.names)
+            columns = [arrow_column(rows[:, i]) for i in range(rows.shape[1])]
+            table = pa.Table.from_arrays(columns, names=self.names)
             yield table, start + 1, rows.nbytes
 
 

@@ -81,6 +81,7 @@ class TextReader:
         import pyarrow.csv as pcsv
 
         delimiter = self.delimiter
+        quote = '"' if delimiter != WHITESPACE else False
         if delimiter == WHITESPACE and (b"\t" in block or b"  " in block or block[:1] == b" "
                                         or b"\n " in block or b" \n" in block or b" \r" in block):
             block = _EDGE_BLANKS.sub(b"", _BLANKS.sub(b" ", block))
@@ -92,8 +93,7 @@ class TextReader:
             return pcsv.read_csv(
                 pa.py_buffer(block),
                 read_options=pcsv.ReadOptions(column_names=names, block_size=1 << 22),
-                parse_options=pcsv.ParseOptions(delimiter=delimiter.decode(),
-                                                quote_char='"' if delimiter != WHITESPACE else False),
+                parse_options=pcsv.ParseOptions(delimiter=delimiter.decode(), quote_char=quote),
                 convert_options=pcsv.ConvertOptions(column_types=types, null_values=[],
                                                     strings_can_be_null=False,
                                                     quoted_strings_can_be_null=False))
@@ -113,7 +113,8 @@ class TextReader:
             for index in self.picked:
                 if not NUMBER.fullmatch(fields[index]):
                     text = fields[index].decode("utf-8", "replace")
-                    column = f"column {self.names[index]!r}" if self.header else f"field {index + 1}"
+                    column = (f"column {self.names[index]!r}" if self.header
+                              else f"field {index + 1}")
                     return f"{where}: {column} is not a number: {text!r}"
         last = self.line + block.count(b"\n")
         return f"{self.name}:{self.line}-{last}: {arrow_message}"

@@ -165,7 +165,8 @@ def _cmd_info(args: argparse.Namespace) -> int:
 
     print(f"geokern {geokern.__version__} (geokern_tools {__version__})")
     try:
-        from geokern_tools._native import build_info  # type: ignore[import-not-found, unused-ignore]
+        from geokern_tools._native import (  # type: ignore[import-not-found, unused-ignore]
+            build_info)
 
         info = build_info()
     except ImportError:
@@ -216,7 +217,8 @@ def build_parser() -> argparse.ArgumentParser:
                        "output in the input's kind. Other columns pass through unchanged.")
     p.add_argument("--from", dest="src", required=True, type=_crs, metavar="CRS", help=_CRS_HELP)
     p.add_argument("--to", dest="dst", required=True, type=_crs, metavar="CRS", help=_CRS_HELP)
-    p.add_argument("inputs", nargs="*", metavar="INPUT", help="input files ('-' for standard input)")
+    p.add_argument("inputs", nargs="*", metavar="INPUT",
+                   help="input files ('-' for standard input)")
     p.add_argument("-o", "--output", metavar="OUTPUT",
                    help="output file; its suffix (.csv, .txt, .tsv, .parquet, .npy) picks the kind")
     p.add_argument("--columns", metavar="NAMES",
