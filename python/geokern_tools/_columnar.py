@@ -1,6 +1,7 @@
 """Parquet and .npy inputs and outputs, read and written in row batches."""
 from __future__ import annotations
 
+import os
 from collections.abc import Iterator
 from typing import IO, Any
 
@@ -25,6 +26,9 @@ class ParquetReader:
             raise DataError(f"{name}: not a Parquet file ({exc})") from None
         self.names = list(self.file.schema_arrow.names)
         self.header = True
+        # Progress is counted in file bytes: each batch its share of the file.
+        size = os.path.getsize(source) if isinstance(source, str) else 0
+        self.bytes_per_row = size / max(1, self.file.metadata.num_rows)
         self.picked: list[int] = coordinate_columns(self.names)
 
     def batches(self) -> Iterator[tuple[Any, int, int]]:
@@ -32,7 +36,7 @@ class ParquetReader:
 
         row = 1
         for batch in self.file.iter_batches(batch_size=self.batch_rows):
-            yield pa.Table.from_batches([batch]), row, batch.nbytes
+            yield pa.Table.from_batches([batch]), row, int(batch.num_rows * self.bytes_per_row)
             row += batch.num_rows
 
 
