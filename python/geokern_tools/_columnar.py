@@ -1,6 +1,7 @@
 """Parquet and .npy inputs and outputs, read and written in row batches."""
 from __future__ import annotations
 
+import os
 from collections.abc import Iterator
 from typing import IO, Any
 
@@ -25,6 +26,9 @@ class ParquetReader:
             raise DataError(f"{name}: not a Parquet file ({exc})") from None
         self.names = list(self.file.schema_arrow.names)
         self.header = True
+        # Progress is counted in file bytes: each batch its share of the file.
+        size = os.path.getsize(source) if isinstance(source, str) else 0
+        self.bytes_per_row = size / max(1, self.file.metadata.num_rows)
         self.picked: list[int] = coordinate_columns(self.names)
 
     def batches(self) -> Iterator[tuple[Any, int, int]]:
@@ -32,7 +36,7 @@ class ParquetReader:
 
         row = 1
         for batch in self.file.iter_batches(batch_size=self.batch_rows):
-            yield pa.Table.from_batches([batch]), row, batch.nbytes
+            yield pa.Table.from_batches([batch]), row, int(batch.num_rows * self.bytes_per_row)
             row += batch.num_rows
 
 
@@ -42,7 +46,8 @@ class ParquetWriter:
     the writing."""
 
     def __init__(self, stream: IO[bytes], names: list[str]) -> None:
-        self.stream, self.names, self.writer = stream, names, None
+        self.stream, self.names = stream, names
+        self.writer: Any = None
 
     def write(self, table: Any) -> None:
         import pyarrow.parquet as pq
@@ -81,7 +86,8 @@ class NpyReader:
 
         for start in range(0, len(self.array), self.batch_rows):
             rows = np.asarray(self.array[start:start + self.batch_rows], dtype=np.float64)
-            table = pa.Table.from_arrays([arrow_column(rows[:, i]) for i in range(rows.shape[1])], names=self.names)
+            columns = [arrow_column(rows[:, i]) for i in range(rows.shape[1])]
+            table = pa.Table.from_arrays(columns, names=self.names)
             yield table, start + 1, rows.nbytes
 
 

@@ -75,7 +75,7 @@ def output_names(names: Sequence[str], picked: list[int], src: str, dst: str,
     keep = header and AXES[src] == axes
     for k, index in enumerate(picked):
         out[index] = names[index] if keep else axes[k]
-    if count > len(picked):
+    if picked and count > len(picked):
         out.insert(max(picked) + 1, axes[2])
     return out
 

@@ -18,11 +18,18 @@ SAMPLES = resources.files("geokern_tools") / "samples"
 EARTH_RADIUS = 6378137.0  # m, to express angle errors as distances
 
 
-def _angle_error_m(a: npt.NDArray[np.float64], b: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+Model = tuple[str, npt.NDArray[np.float64], str | None]
+
+
+Floats = npt.NDArray[np.float64]
+
+
+def _angle_error_m(a: Floats, b: Floats) -> Floats:
     """Ground distance in metres between (lon, lat) pairs, small-angle form."""
     dlat = np.radians(a[:, 1] - b[:, 1])
     dlon = np.radians(a[:, 0] - b[:, 0]) * np.cos(np.radians(a[:, 1]))
-    return np.hypot(dlat, dlon) * EARTH_RADIUS
+    distance: Floats = np.hypot(dlat, dlon) * EARTH_RADIUS
+    return distance
 
 
 def _positions(out: str) -> None:
@@ -69,9 +76,9 @@ def _box_figures(wkt: str) -> tuple[float, float, float]:
     return float(lengths.max()), float(lengths.min()), heading
 
 
-def _footprints(models: list[str]) -> list[tuple[str, npt.NDArray[np.float64], str | None]]:
+def _footprints(models: list[str]) -> list[Model]:
     print(f"Footprints: {len(models)} building models (Y-up, footprint (x, -z))")
-    found = []
+    found: list[Model] = []
     for path in models:
         wkt, note = footprint_with_note(path)
         name = os.path.basename(path)
@@ -110,7 +117,7 @@ def _normals(models: list[str], out: str) -> None:
     print(f"  geokern normals block.obj {target} --mode crease --angle 60")
 
 
-def _picture(found: list[tuple[str, npt.NDArray[np.float64], str | None]], out: str) -> str:
+def _picture(found: list[Model], out: str) -> str:
     import matplotlib
 
     matplotlib.use("Agg")

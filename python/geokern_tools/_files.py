@@ -177,7 +177,7 @@ def _convert_into(stream: IO[bytes], inputs: list[str], out_kind: str | None, sr
                 if progress is not None:
                     progress.update(size)
             background.wait()
-    if writer is not None and hasattr(writer, "close"):
+    if writer is not None:
         writer.close()
     return rows
 

@@ -5,8 +5,8 @@ tabs separates fields, vertex lines may carry a fourth coordinate or colours
 (only x, y, z are kept), face references may be negative (relative to the
 vertices read so far, as the format defines them), lines may be continued
 with a backslash, and the text may be UTF-8 with or without a byte-order mark
-or UTF-16 with one; bytes that do not decode are replaced.  Anything else that is wrong raises `ObjError`, which
-names the file and the line.
+or UTF-16 with one; bytes that do not decode are replaced.  Anything else
+that is wrong raises `ObjError`, which names the file and the line.
 """
 from __future__ import annotations
 

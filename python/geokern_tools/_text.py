@@ -50,14 +50,19 @@ class TextReader:
         first = stream.readline()
         if first.startswith(b"\xef\xbb\xbf"):
             first = first[3:]
+        skipped = 0
+        while first and not first.strip():  # blank lines before the first record
+            first = stream.readline()
+            skipped += 1
         self.delimiter = _sniff(first)
         fields = split_fields(first.rstrip(b"\r\n"), self.delimiter)
         self.header = bool(fields) and not any(NUMBER.fullmatch(f) for f in fields)
         self.names = ([f.decode("utf-8", "replace").strip() for f in fields] if self.header
                       else [f"field{i + 1}" for i in range(len(fields))])
         self.pending = b"" if self.header else first
-        self.line = 2 if self.header else 1
-        self.picked: list[int] = coordinate_columns(self.names)
+        self.line = skipped + (2 if self.header else 1)
+        # An empty input converts to an empty output.
+        self.picked: list[int] = coordinate_columns(self.names) if first else []
 
     def batches(self) -> Iterator[tuple[Any, int, int]]:
         """(table, number of its first line, bytes read) for each block."""
@@ -76,6 +81,7 @@ class TextReader:
         import pyarrow.csv as pcsv
 
         delimiter = self.delimiter
+        quote = '"' if delimiter != WHITESPACE else False
         if delimiter == WHITESPACE and (b"\t" in block or b"  " in block or block[:1] == b" "
                                         or b"\n " in block or b" \n" in block or b" \r" in block):
             block = _EDGE_BLANKS.sub(b"", _BLANKS.sub(b" ", block))
@@ -87,8 +93,7 @@ class TextReader:
             return pcsv.read_csv(
                 pa.py_buffer(block),
                 read_options=pcsv.ReadOptions(column_names=names, block_size=1 << 22),
-                parse_options=pcsv.ParseOptions(delimiter=delimiter.decode(),
-                                                quote_char='"' if delimiter != WHITESPACE else False),
+                parse_options=pcsv.ParseOptions(delimiter=delimiter.decode(), quote_char=quote),
                 convert_options=pcsv.ConvertOptions(column_types=types, null_values=[],
                                                     strings_can_be_null=False,
                                                     quoted_strings_can_be_null=False))
@@ -108,7 +113,8 @@ class TextReader:
             for index in self.picked:
                 if not NUMBER.fullmatch(fields[index]):
                     text = fields[index].decode("utf-8", "replace")
-                    column = f"column {self.names[index]!r}" if self.header else f"field {index + 1}"
+                    column = (f"column {self.names[index]!r}" if self.header
+                              else f"field {index + 1}")
                     return f"{where}: {column} is not a number: {text!r}"
         last = self.line + block.count(b"\n")
         return f"{self.name}:{self.line}-{last}: {arrow_message}"
@@ -169,6 +175,10 @@ class TextWriter:
             self._write_rows(zip(*(column.to_pylist() for column in table.columns)))
             return
         self.stream.write(sink.getvalue())
+
+    def close(self) -> None:
+        if self.header is not None:  # a header without rows
+            self._write_rows([self.header])
 
     def _write_rows(self, rows: Any) -> None:
         out = io.StringIO()

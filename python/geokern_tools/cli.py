@@ -26,6 +26,16 @@ def _crs(text: str) -> str:
         raise argparse.ArgumentTypeError(str(exc)) from None
 
 
+def _scheduler(text: str) -> str:
+    """"local", "local:N" or the address of a running Dask scheduler."""
+    if text == "local" or (text.startswith("local:") and text[6:].isdigit() and int(text[6:]) > 0):
+        return text
+    if text.startswith("local") or ":" not in text:
+        raise argparse.ArgumentTypeError(
+            f"{text!r}: expected local, local:N (N > 0) or a scheduler address host:port")
+    return text
+
+
 def _note(text: str) -> None:
     print(f"geokern: {text}", file=sys.stderr)
 
@@ -51,8 +61,11 @@ def _cmd_convert(args: argparse.Namespace) -> int:
     if args.scheduler:
         if args.output in (None, "-"):
             raise UsageError("--scheduler writes a Parquet dataset: give its folder with -o")
-        _import_dask().convert_parquet_dataset(inputs, args.output, args.src, args.dst,
-                                               columns, args.scheduler)
+        convert_dataset = _import_dask().convert_parquet_dataset
+        try:
+            convert_dataset(inputs, args.output, args.src, args.dst, columns, args.scheduler)
+        except (ValueError, TypeError) as exc:
+            raise DataError(str(exc)) from None
         return 0
     if inputs.count("-") > 1:
         raise UsageError("standard input can be read only once")
@@ -150,7 +163,8 @@ def _cmd_info(args: argparse.Namespace) -> int:
 
     print(f"geokern {geokern.__version__} (geokern_tools {__version__})")
     try:
-        from geokern_tools._native import build_info  # type: ignore[import-not-found, unused-ignore]
+        from geokern_tools._native import (  # type: ignore[import-not-found, unused-ignore]
+            build_info)
 
         info = build_info()
     except ImportError:
@@ -179,6 +193,12 @@ def _cmd_demo(args: argparse.Namespace) -> int:
 # Parser
 
 
+def _add_scheduler(parser: argparse.ArgumentParser, job: str) -> None:
+    parser.add_argument("--scheduler", metavar="ADDRESS|local[:N]", type=_scheduler,
+                        help=f"{job}: local (one worker per core), local:N or the address of "
+                        "a running scheduler")
+
+
 def build_parser() -> argparse.ArgumentParser:
     from geokern_tools import __version__
 
@@ -195,15 +215,15 @@ def build_parser() -> argparse.ArgumentParser:
                        "output in the input's kind. Other columns pass through unchanged.")
     p.add_argument("--from", dest="src", required=True, type=_crs, metavar="CRS", help=_CRS_HELP)
     p.add_argument("--to", dest="dst", required=True, type=_crs, metavar="CRS", help=_CRS_HELP)
-    p.add_argument("inputs", nargs="*", metavar="INPUT", help="input files ('-' for standard input)")
+    p.add_argument("inputs", nargs="*", metavar="INPUT",
+                   help="input files ('-' for standard input)")
     p.add_argument("-o", "--output", metavar="OUTPUT",
                    help="output file; its suffix (.csv, .txt, .tsv, .parquet, .npy) picks the kind")
     p.add_argument("--columns", metavar="NAMES",
                    help="the two or three coordinate columns, by name or 1-based number "
                    "(default: lon,lat,h / x,y,z and similar headers, else the first three)")
-    p.add_argument("--scheduler", metavar="ADDRESS|local[:N]",
-                   help="convert a Parquet dataset (folder or glob) on a Dask cluster into "
-                   "the dataset folder -o")
+    _add_scheduler(p, "convert a Parquet dataset (folder or glob) on a Dask cluster into the "
+                   "dataset folder -o")
     p.set_defaults(run=_cmd_convert)
 
     p = sub.add_parser("footprint", help="footprint boxes of OBJ models",
@@ -213,7 +233,7 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("models", nargs="+", metavar="MODEL.obj")
     p.add_argument("--geojson", action="store_true", help="write a GeoJSON FeatureCollection")
     p.add_argument("--jobs", type=int, default=1, metavar="N", help="worker processes (default 1)")
-    p.add_argument("--scheduler", metavar="ADDRESS|local[:N]", help="run on a Dask cluster")
+    _add_scheduler(p, "footprint the models on a Dask cluster")
     p.set_defaults(run=_cmd_footprint)
 
     p = sub.add_parser("normals", help="add vertex normals to an OBJ mesh",

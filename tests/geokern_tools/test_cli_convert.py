@@ -103,6 +103,17 @@ def test_stdin_to_stdout_blank_separated():
     assert np.array_equal(got, geokern.geodetic_to_web_mercator_fast_array(rows))
 
 
+@pytest.mark.parametrize("data,expected", [
+    (b"", b""),
+    (b"lon,lat,h\n", b"X,Y,Z\n"),
+    (b"\n\nlon,lat\r\n0,0\r\n", b"X,Y,Z\n6378137,0,0\n"),
+])
+def test_empty_and_header_only_inputs(data, expected):
+    proc = run_geokern("convert", "--from", "wgs84", "--to", "ecef", stdin=data)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout == expected
+
+
 def test_batches_give_the_bytes_of_a_whole_conversion(tmp_path):
     out_whole, out_small = tmp_path / "whole.csv", tmp_path / "small.csv"
     whole = run_geokern("convert", "--from", "wgs84", "--to", "ecef", SAMPLE, "-o", out_whole)
@@ -173,6 +184,7 @@ def test_npy_keeps_two_columns_and_ecef_adds_one(tmp_path):
     (["--from", "wgs84"], "required: --to"),
     (["--from", "wgs84", "--to", "ecef", "--columns", "a"], "two or three"),
     (["--from", "wgs84", "--to", "ecef", "--scheduler", "local"], "-o"),
+    (["--from", "wgs84", "--to", "ecef", "--scheduler", "local:0"], "local:N"),
 ])
 def test_usage_errors_exit_2(args, message):
     proc = run_geokern("convert", *args, stdin=b"1 2 3\n")
@@ -188,3 +200,15 @@ def test_missing_file_and_help():
         assert run_geokern(command, "--help").returncode == 0
     version = run_geokern("--version")
     assert version.stdout.decode().strip() == f"geokern {geokern.__version__}"
+
+
+def test_scheduler_without_the_dask_module(tmp_path):
+    try:
+        import geokern_tools.dask  # noqa: F401
+    except ImportError:
+        pass
+    else:
+        pytest.skip("geokern_tools.dask is installed")
+    proc = run_geokern("convert", "--from", "wgs84", "--to", "ecef", "--scheduler", "local:1",
+                       SAMPLE, "-o", tmp_path / "out")
+    assert proc.returncode == 2 and "needs geokern_tools.dask" in proc.stderr

@@ -4,6 +4,8 @@ import inspect
 import pathlib
 import re
 
+import pytest
+
 import geokern
 
 DOCS = pathlib.Path(__file__).resolve().parents[2] / "docs"
@@ -21,8 +23,9 @@ def test_every_function_has_one_entry_with_its_arguments():
         assert documented == list(inspect.signature(getattr(geokern, name)).parameters), name
 
 
-def test_reference_examples_run():
-    text = (DOCS / "api.md").read_text()
+@pytest.mark.parametrize("page", ["api.md", "guide.md"])
+def test_examples_run(page, capsys):
+    text = (DOCS / page).read_text()
     namespace: dict = {}
     for block in re.findall(r"```python\n(.*?)```", text, re.DOTALL):
-        exec(compile(block, "docs/api.md", "exec"), namespace)
+        exec(compile(block, f"docs/{page}", "exec"), namespace)
