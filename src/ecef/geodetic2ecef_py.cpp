@@ -48,7 +48,7 @@ PyObject* geodetic2ecef_cython_np_mv(ArrayViewSlice arr) {
     for (Py_ssize_t i = 0; i < n; ++i) {
         // Ctrl-C: the rows call Python, but maybe no Python code.
         if (i % kRowsPerSignalCheckLocked == 0 && i > 0 && PyErr_CheckSignals() < 0) {
-            return GK_TRACE("geokern.geodetic2ecef_cython_np_mv");
+            return kRowsTrace.fail();
         }
         double xyz[3];
         if (!convert_scalar(src(i, 0), src(i, 1), src(i, 2), xyz)) {

@@ -82,44 +82,44 @@ PyObject* crease_angle_defaults() { return Py_BuildValue("(d)", 60.0); }
 
 PyObject* expand_crease_normals_mesh_cy(Call& call) {
     double angle = 0.0;
-    if (!to_double(call[2], &angle)) return GK_FAIL(call);
+    if (!to_double(call[2], &angle)) return call.fail();
     const float crease_angle_deg = static_cast<float>(angle);
     if (!check_arg_type(call[0], &PyArray_Type, false, "pos", false) ||
         !check_arg_type(call[1], &PyArray_Type, false, "indices", false)) {
-        return GK_FAIL(call);
+        return call.fail();
     }
     PyRef pos_array(numpy_call("ascontiguousarray", call[0], "float32"));
-    if (!pos_array) return GK_FAIL(call);
+    if (!pos_array) return call.fail();
     PyRef converted(numpy_call("ascontiguousarray", call[1], "uint32"));
-    if (!converted || !check_exact_conversion(converted.get(), call[1])) return GK_FAIL(call);
+    if (!converted || !check_exact_conversion(converted.get(), call[1])) return call.fail();
     // Indices of any shape are taken in row-major order, as the flat
     // triangle list that (T, 3) rows spell out.
     PyRef index_array(PyObject_CallMethod(converted.get(), "reshape", "i", -1));
-    if (!index_array) return GK_FAIL(call);
+    if (!index_array) return call.fail();
     const Py_ssize_t count = PyObject_Size(index_array.get());
-    if (count < 0) return GK_FAIL(call);
+    if (count < 0) return call.fail();
     if (count < 3) {
         PyObject* empty = empty_mesh();
-        if (!empty) return GK_FAIL(call);
+        if (!empty) return call.fail();
         return empty;
     }
     PyRef tris_array(PyObject_CallMethod(index_array.get(), "reshape", "ii", -1, 3));
-    if (!tris_array) return GK_FAIL(call);
+    if (!tris_array) return call.fail();
 
     ArrayView pos, tris;
-    if (!ArrayView::acquire(pos_array.get(), kConstFloat2D, pos)) return GK_FAIL(call);
-    if (!ArrayView::acquire(tris_array.get(), kConstIndex2D, tris)) return GK_FAIL(call);
+    if (!ArrayView::acquire(pos_array.get(), kConstFloat2D, pos)) return call.fail();
+    if (!ArrayView::acquire(tris_array.get(), kConstIndex2D, tris)) return call.fail();
     const Py_ssize_t num_tris = tris.extent(0);
     const Py_ssize_t vertex_count = pos.extent(0);
     if (pos.extent(1) != 3) {
         PyErr_Format(PyExc_ValueError, "pos must have 3 columns, got %zd", pos.extent(1));
-        return GK_FAIL(call);
+        return call.fail();
     }
     std::vector<uint32_t> corners;
     if (!guard_cpp([&]() -> PyObject* {
             return checked_corner_copy(tris, vertex_count, corners) ? Py_None : nullptr;
         })) {
-        return GK_FAIL(call);
+        return call.fail();
     }
     const StridedRows<const uint32_t> corner_rows{reinterpret_cast<char*>(corners.data()),
                                                   3 * sizeof(uint32_t), sizeof(uint32_t)};
@@ -127,13 +127,13 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
     if (3 * num_tris > Py_ssize_t{UINT32_MAX}) {
         PyErr_Format(PyExc_OverflowError, "indices holds %zd triangles, more than uint32 can number",
                      num_tris);
-        return GK_FAIL(call);
+        return call.fail();
     }
 
     PyRef corner_ids;
     ArrayView ids;
     if (!new_result("zeros", {3 * num_tris}, "uint32", kIndex1D, corner_ids, ids)) {
-        return GK_FAIL(call);
+        return call.fail();
     }
     // cos(deg2rad(angle)) as numpy evaluates it, rounded to float32 for the
     // comparisons.
@@ -148,7 +148,7 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
                                     [] { return PyErr_CheckSignals() == 0; });
         return Py_None;  // borrowed, only a mark of success
     });
-    if (!done || split->stopped) return GK_FAIL(call);
+    if (!done || split->stopped) return call.fail();
 
     const auto m = static_cast<Py_ssize_t>(split->sources.size());
     PyRef parts[4];
@@ -156,13 +156,13 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
     if (!new_result("empty", {m, 3}, "float32", kFloat2D, parts[0], views[0]) ||
         !new_result("empty", {m, 3}, "float32", kFloat2D, parts[1], views[1]) ||
         !new_result("empty", {m}, "uint32", kIndex1D, parts[3], views[3])) {
-        return GK_FAIL(call);
+        return call.fail();
     }
     parts[2] = std::move(corner_ids);
     mesh::write_crease_vertices(pos.rows<const float>(), *split, views[0].rows<float>(),
                                 views[1].rows<float>(), views[3].items<uint32_t>());
     PyObject* result = mesh_tuple(parts);
-    if (!result) return GK_FAIL(call);
+    if (!result) return call.fail();
     return result;
 }
 

@@ -32,24 +32,24 @@ const char kExpandFlatShadedDoc[] =
 
 PyObject* expand_flat_shaded_mesh_cy(Call& call) {
     ArrayView pos, indices;
-    if (!ArrayView::acquire(call[0], kConstFloat2D, pos)) return GK_FAIL(call);
-    if (!ArrayView::acquire(call[1], kConstIndex1D, indices)) return GK_FAIL(call);
+    if (!ArrayView::acquire(call[0], kConstFloat2D, pos)) return call.fail();
+    if (!ArrayView::acquire(call[1], kConstIndex1D, indices)) return call.fail();
     if (indices.extent(0) < 3) {
         PyObject* empty = empty_mesh();
-        if (!empty) return GK_FAIL(call);
+        if (!empty) return call.fail();
         return empty;
     }
     // One or two trailing indices complete no triangle and are ignored.
     const Py_ssize_t num_tris = indices.extent(0) / 3;
     const Py_ssize_t n = 3 * num_tris;
-    if (!check_positions(pos, num_tris)) return GK_FAIL(call);
+    if (!check_positions(pos, num_tris)) return call.fail();
     PyRef parts[4];
     ArrayView views[4];
     if (!new_result("empty", {n, 3}, "float32", kFloat2D, parts[0], views[0]) ||
         !new_result("empty", {n, 3}, "float32", kFloat2D, parts[1], views[1]) ||
         !make_index_buffer(n, parts[2]) ||
         !new_result("empty", {n}, "uint32", kIndex1D, parts[3], views[3])) {
-        return GK_FAIL(call);
+        return call.fail();
     }
     // Indices are read as signed 32-bit values: 2^31 and above never pass.
     // Each is checked where the loop reads it: making the results may have
@@ -67,9 +67,9 @@ PyObject* expand_flat_shaded_mesh_cy(Call& call) {
         });
     });
     if (corners.bad) raise_index_out_of_range(*corners.bad, corners.limit);
-    if (!done) return GK_FAIL(call);
+    if (!done) return call.fail();
     PyObject* result = mesh_tuple(parts);
-    if (!result) return GK_FAIL(call);
+    if (!result) return call.fail();
     return result;
 }
 

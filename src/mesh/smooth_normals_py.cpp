@@ -14,18 +14,18 @@ namespace gk {
 PyObject* calculate_smooth_normals_cy(Call& call) {
     ArrayView pos, indices;
     int vertex_count = 0;
-    if (!ArrayView::acquire(call[0], kConstFloat2D, pos)) return GK_FAIL(call);
-    if (!ArrayView::acquire(call[1], kConstIndex1D, indices)) return GK_FAIL(call);
-    if (!to_int32(call[2], &vertex_count)) return GK_FAIL(call);
+    if (!ArrayView::acquire(call[0], kConstFloat2D, pos)) return call.fail();
+    if (!ArrayView::acquire(call[1], kConstIndex1D, indices)) return call.fail();
+    if (!to_int32(call[2], &vertex_count)) return call.fail();
     // One or two trailing indices complete no triangle and are not read.
     const Py_ssize_t num_tris = indices.extent(0) / 3;
-    if (!check_positions(pos, num_tris)) return GK_FAIL(call);
-    if (!check_vertex_count(vertex_count, pos, indices.extent(0))) return GK_FAIL(call);
+    if (!check_positions(pos, num_tris)) return call.fail();
+    if (!check_vertex_count(vertex_count, pos, indices.extent(0))) return call.fail();
 
     PyRef result;
     ArrayView out;
     if (!new_result("zeros", {vertex_count, 3}, "float32", kFloat2D, result, out)) {
-        return GK_FAIL(call);
+        return call.fail();
     }
     // Indices are read as signed 32-bit values, so 2^31 and above fail
     // too: the limit never exceeds vertex_count.  Each index is checked
@@ -45,7 +45,7 @@ PyObject* calculate_smooth_normals_cy(Call& call) {
         });
     });
     if (corners.bad) raise_index_out_of_range(*corners.bad, corners.limit);
-    if (!done) return GK_FAIL(call);
+    if (!done) return call.fail();
     return result.release();
 }
 

@@ -52,9 +52,6 @@ private:
     const char* name_;
 };
 
-// The former spelling of TraceEntry::fail for code not yet converted.
-#define GK_TRACE(qualified_name) (::gk::add_traceback((qualified_name), ::gk::line_here()), nullptr)
-
 // Translates the C++ exception being handled (call inside a catch block):
 // bad_alloc -> MemoryError; invalid_argument, domain_error -> ValueError;
 // out_of_range -> IndexError; overflow_error -> OverflowError;

@@ -121,9 +121,6 @@ private:
     int line_ = 0;
 };
 
-// The former spelling of Call::fail for code not yet converted.
-#define GK_FAIL(call) ((call).fail())
-
 // Ready the function type; called once by the exec step.
 int init_function_type();
 

@@ -23,7 +23,7 @@ namespace gk {
 
 namespace {
 
-constexpr const char* kTrace = "geokern.generate_obb_2d_from_points_cython";
+constexpr TraceEntry kTrace{"geokern.generate_obb_2d_from_points_cython"};
 
 // Signs of the half extents at the five ring positions.
 constexpr int kRing[5][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}, {-1, -1}};
@@ -101,40 +101,40 @@ PyObject* polygon_text(PyObject* corners) {
 
 PyObject* generate_obb_2d_from_points_cython(ArrayViewSlice pos_array) {
     PyRef points(slice_object(pos_array, kDouble2D));
-    if (!points) return GK_TRACE(kTrace);
+    if (!points) return kTrace.fail();
     PyRef zero(PyLong_FromLong(0)), one(PyLong_FromLong(1)), a_half(PyFloat_FromDouble(0.5));
-    if (!zero || !one || !a_half) return GK_TRACE(kTrace);
+    if (!zero || !one || !a_half) return kTrace.fail();
 
     PyRef cov(np_call("cov", {points.get()},
                       {{"y", Py_None}, {"rowvar", zero.get()}, {"bias", one.get()}}));
-    if (!cov) return GK_TRACE(kTrace);
+    if (!cov) return kTrace.fail();
     PyRef eig(np_call("linalg.eig", {cov.get()}));
-    if (!eig) return GK_TRACE(kTrace);
+    if (!eig) return kTrace.fail();
     PyRef vectors(PyObject_GetItem(eig.get(), one.get()));
-    if (!vectors) return GK_TRACE(kTrace);
+    if (!vectors) return kTrace.fail();
     PyRef transform(np_call("transpose", {vectors.get()}));
-    if (!transform) return GK_TRACE(kTrace);
+    if (!transform) return kTrace.fail();
     PyRef inverse(np_call("linalg.inv", {transform.get()}));
-    if (!inverse) return GK_TRACE(kTrace);
+    if (!inverse) return kTrace.fail();
     PyRef rotated(np_call("dot", {points.get(), inverse.get()}));
-    if (!rotated) return GK_TRACE(kTrace);
+    if (!rotated) return kTrace.fail();
     PyRef lower(np_call("min", {rotated.get()}, {{"axis", zero.get()}}));
-    if (!lower) return GK_TRACE(kTrace);
+    if (!lower) return kTrace.fail();
     PyRef upper(np_call("max", {rotated.get()}, {{"axis", zero.get()}}));
-    if (!upper) return GK_TRACE(kTrace);
+    if (!upper) return kTrace.fail();
 
     PyRef extent(PyNumber_Subtract(upper.get(), lower.get()));
-    if (!extent) return GK_TRACE(kTrace);
+    if (!extent) return kTrace.fail();
     PyRef half(PyNumber_Multiply(extent.get(), a_half.get()));
-    if (!half) return GK_TRACE(kTrace);
+    if (!half) return kTrace.fail();
     PyRef centre(PyNumber_Add(lower.get(), half.get()));
-    if (!centre) return GK_TRACE(kTrace);
+    if (!centre) return kTrace.fail();
     PyRef ring(ring_corners(centre.get(), half.get()));
-    if (!ring) return GK_TRACE(kTrace);
+    if (!ring) return kTrace.fail();
     PyRef corners(np_call("dot", {ring.get(), transform.get()}));
-    if (!corners) return GK_TRACE(kTrace);
+    if (!corners) return kTrace.fail();
     PyObject* text = polygon_text(corners.get());
-    if (!text) return GK_TRACE(kTrace);
+    if (!text) return kTrace.fail();
     return text;
 }
 

@@ -34,7 +34,7 @@ namespace gk {
 
 namespace {
 
-constexpr const char* kTrace = "geokern.generate_obb_2d_from_obj_file_cython";
+constexpr TraceEntry kTrace{"geokern.generate_obb_2d_from_obj_file_cython"};
 
 // A reference too large for 64 bits, and how many references the reader
 // had recorded before it.
@@ -312,24 +312,24 @@ PyObject* generate_obb_2d_from_obj_file_cython(PyObject* obj_file) {
     // Native callers get the entry point's check too: open() would take an
     // int as a descriptor of theirs and close it.
     if (!check_arg_type(obj_file, &PyUnicode_Type, true, "obj_file", true)) {
-        return GK_TRACE(kTrace);
+        return kTrace.fail();
     }
     ObjContent content;
-    if (!read_obj_file(obj_file, content)) return GK_TRACE(kTrace);
+    if (!read_obj_file(obj_file, content)) return kTrace.fail();
     if (content.references.empty() && content.large.empty()) Py_RETURN_NONE;
     PyRef points(guard_cpp([&] { return selected_points(content); }));
-    if (!points) return GK_TRACE(kTrace);
+    if (!points) return kTrace.fail();
     ArrayView view;
-    if (!ArrayView::acquire(points.get(), kDouble2D, view)) return GK_TRACE(kTrace);
+    if (!ArrayView::acquire(points.get(), kDouble2D, view)) return kTrace.fail();
     PyObject* result = generate_obb_2d_from_points_cython(view.slice());
-    if (!result) return GK_TRACE(kTrace);
+    if (!result) return kTrace.fail();
     return result;
 }
 
 PyObject* generate_obb_2d_from_obj_file(Call& call) {
-    if (!check_arg_type(call[0], &PyUnicode_Type, true, "obj_file", true)) return GK_FAIL(call);
+    if (!check_arg_type(call[0], &PyUnicode_Type, true, "obj_file", true)) return call.fail();
     PyObject* result = generate_obb_2d_from_obj_file_cython(call[0]);
-    if (!result) return GK_FAIL(call);
+    if (!result) return call.fail();
     return result;
 }
 
