@@ -175,7 +175,7 @@ def _local_workers(scheduler: str) -> int | None:
 # to 128 MiB of free memory before trimming.  Measured on two cores (one or
 # two runs each): converting 1 000 000-row chunks to ECEF on one thread,
 # 7.5 ms per chunk with the heap reused against 12.4 ms with fresh memory; a
-# 10-file Parquet dataset on a running two-worker cluster, 1.4-1.7 s against
+# 10-file Parquet dataset on a running two-worker cluster, 1.4-1.8 s against
 # 4.1-4.3 s; persisted arrays, no difference beyond the noise.
 _WORKER_MALLOC = {
     "distributed.nanny.pre-spawn-environ.MALLOC_MMAP_THRESHOLD_": 64 << 20,
