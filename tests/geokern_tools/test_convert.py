@@ -84,12 +84,6 @@ def test_two_columns_mean_height_zero(src, dst):
     np.testing.assert_array_equal(bits(got), bits(full[:, :k]))
 
 
-def test_heights_pass_through_the_horizontal_systems():
-    pts = WGS84.copy()
-    for dst in ("webmercator", "gcj02", "bd09"):
-        assert (convert(pts, "wgs84", dst)[:, 2] == pts[:, 2]).all()
-
-
 @pytest.mark.parametrize("make", [
     lambda a: a.astype(np.float32),
     lambda a: np.asfortranarray(a),

@@ -2,6 +2,8 @@
 equal the single-process ones bit for bit, also when a worker dies."""
 import os
 import signal
+import subprocess
+import sys
 import time
 
 import numpy as np
@@ -9,6 +11,7 @@ import pytest
 
 import geokern
 from geokern_tools import convert
+from geokern_tools._errors import DataError
 
 pytestmark = pytest.mark.timeout(120)
 
@@ -102,12 +105,17 @@ def write_dataset(folder, sizes):
     return frames
 
 
-def test_parquet_dataset_equals_single_process(client, tmp_path):
+def geokern_command(*args):
+    return subprocess.run([sys.executable, "-m", "geokern_tools.cli", *args], capture_output=True,
+                          text=True, timeout=120)
+
+
+def test_parquet_dataset_through_the_command_equals_single_process(client, tmp_path):
     tables = write_dataset(tmp_path / "in", [3_000, 0, 2_500, 4_321])
     out = tmp_path / "out"
-    rows = gk_dask.convert_parquet_dataset([str(tmp_path / "in")], str(out), "wgs84", 4978, None,
-                                           client.scheduler.address)
-    assert rows == sum(len(t) for t in tables)
+    proc = geokern_command("convert", "--from", "wgs84", "--to", "EPSG:4978", "--scheduler",
+                           client.scheduler.address, str(tmp_path / "in"), "-o", str(out))
+    assert proc.returncode == 0, proc.stderr
     parts = sorted(out.iterdir())
     assert [p.name for p in parts] == [f"part-0000{i}.parquet" for i in range(4)]
     for part, table in zip(parts, tables):
@@ -116,9 +124,9 @@ def test_parquet_dataset_equals_single_process(client, tmp_path):
         assert got.column("name").equals(table.column("name"))
         pts = np.c_[table.column("lon").to_numpy(), table.column("lat").to_numpy(),
                     table.column("h").to_numpy().astype(np.float64)]
-        want = convert(pts, "wgs84", "ecef")
-        assert same_bits(np.c_[[got.column(c).to_numpy() for c in "XYZ"]].T.reshape(-1, 3)
-                         if len(got) else np.empty((0, 3)), want)
+        xyz = np.stack([got.column(c).to_numpy() for c in "XYZ"], axis=1) if len(got) else \
+            np.empty((0, 3))
+        assert same_bits(xyz, convert(pts, "wgs84", "ecef"))
 
 
 def test_parquet_inputs_by_glob_columns_by_name_and_errors(client, tmp_path):
@@ -132,7 +140,7 @@ def test_parquet_inputs_by_glob_columns_by_name_and_errors(client, tmp_path):
     with pytest.raises(FileNotFoundError, match="no Parquet file"):
         gk_dask.convert_parquet_dataset([str(tmp_path / "none*.parquet")], str(out), "wgs84",
                                         "ecef", None, client.scheduler.address)
-    with pytest.raises(ValueError, match="no column 'height'"):
+    with pytest.raises(DataError, match="no column 'height'"):
         gk_dask.convert_parquet_dataset([str(tmp_path / "in")], str(out), "wgs84", "ecef",
                                         ["lon", "lat", "height"], client.scheduler.address)
     assert not list(out.glob("*.partial"))
@@ -164,15 +172,19 @@ def test_footprints_of_generated_models(client, tmp_path):
 
 
 def test_footprint_files_with_the_tolerant_fallback(client, tmp_path):
-    footprint_module = pytest.importorskip("geokern_tools._footprint")
-    if not hasattr(footprint_module, "footprint_with_note"):
-        pytest.skip("geokern_tools._footprint.footprint_with_note is not there yet")
+    from geokern_tools import _footprint as footprint_module
     strict, tolerant = tmp_path / "strict.obj", tmp_path / "tolerant.obj"
     write_obj(strict, [(0, 0), (4, 0), (4, 2), (0, 2)])
-    tolerant.write_text(strict.read_text().replace("v ", "v  ").replace("\n", " 1.0\n"))
+    # Doubled blanks and a fourth vertex coordinate: only the tolerant reader takes them.
+    tolerant.write_text("".join(line.replace("v ", "v  ") + " 1.0\n" if line.startswith("v ")
+                                else line + "\n" for line in strict.read_text().splitlines()))
     paths = [str(strict), str(tolerant), str(tmp_path / "missing.obj")]
     got = gk_dask.footprint_files(paths, client.scheduler.address)
     assert got == [footprint_module.footprint_with_note(p) for p in paths]
+    assert got[0][1] is None and "tolerant" in got[1][1] and got[2][0] is None
+    proc = geokern_command("footprint", "--scheduler", client.scheduler.address, *paths[:2])
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.splitlines() == [wkt for wkt, _ in got[:2]]
 
 
 def test_a_killed_worker_loses_and_duplicates_no_rows(client):
