@@ -51,9 +51,7 @@ SinCos thrice(SinCos a) noexcept {
     return {a.s * (3.0 - 4.0 * a.s * a.s), a.c * (4.0 * a.c * a.c - 3.0)};
 }
 
-SinCos sum(SinCos a, SinCos b) noexcept {
-    return {a.s * b.c + a.c * b.s, a.c * b.c - a.s * b.s};
-}
+SinCos sum(SinCos a, SinCos b) noexcept { return {a.s * b.c + a.c * b.s, a.c * b.c - a.s * b.s}; }
 
 SinCos difference(SinCos a, SinCos b) noexcept {
     return {a.s * b.c - a.c * b.s, a.c * b.c + a.s * b.s};
@@ -63,8 +61,8 @@ SinCos difference(SinCos a, SinCos b) noexcept {
 struct Sines {
     double v30;  // sin(pi v / 30)
     double v12;  // sin(pi v / 12)
-    double v3;   // sin(pi v / 3)
-    SinCos v1;   // sin and cos of pi v
+    double v3;  // sin(pi v / 3)
+    SinCos v1;  // sin and cos of pi v
 };
 
 // The sines of the multiples of pi v from u = pi v / 60.
@@ -97,7 +95,7 @@ double sine_group(double k1, double s1, double k2, double s2) noexcept {
 RawOffset raw_offset(double x, double y, const Sines& sx, const Sines& sy) noexcept {
     const double root = std::sqrt(std::fabs(x));
     const SinCos x2 = twice(sx.v1);  // 2 pi x
-    const SinCos x6 = thrice(x2);         // 6 pi x
+    const SinCos x6 = thrice(x2);  // 6 pi x
     const double shared = sine_group(20.0, x6.s, 20.0, x2.s);
     double lat = -100.0 + 2.0 * x + 3.0 * y + 0.2 * y * y + 0.1 * x * y + 0.2 * root;
     lat += shared;
@@ -123,7 +121,7 @@ bool gcj02_shift(double lon, double lat, LonLat& out) noexcept {
     const Sines sy = sines_from(thrice(difference(phi, kOriginLatAngle)));
     const RawOffset raw = raw_offset(x, y, sx, sy);
     const double magic = 1.0 - kKrasovskyE2 * phi.s * phi.s;  // W^2
-    const double sqrtmagic = std::sqrt(magic);                // W
+    const double sqrtmagic = std::sqrt(magic);  // W
     // W^2 >= 1 - e^2 for every finite latitude, and the cosine of a double
     // is never exactly zero, so these divisors vanish only in theory; the
     // tests make a zero divisor an error rather than an infinity.

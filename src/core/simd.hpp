@@ -158,7 +158,9 @@ inline Vd select(Mask mask, Vd yes, Vd no) {
     return out;
 }
 
-inline Vd sqrt(Vd a) { return detail::each(a, [](__m256d x) { return _mm256_sqrt_pd(x); }); }
+inline Vd sqrt(Vd a) {
+    return detail::each(a, [](__m256d x) { return _mm256_sqrt_pd(x); });
+}
 inline Vd sin(Vd a) { return detail::each(a, detail::lanewise_trig(Sleef_sind4_u10avx2)); }
 inline Vd cos(Vd a) { return detail::each(a, detail::lanewise_trig(Sleef_cosd4_u10avx2)); }
 inline Vd tan(Vd a) { return detail::each(a, detail::lanewise_trig(Sleef_tand4_u10avx2)); }
@@ -183,8 +185,7 @@ inline Vd hypot(Vd a, Vd b) {
             _mm256_and_pd(_mm256_cmp_pd(m, _mm256_set1_pd(1e150), _CMP_LT_OQ),
                           _mm256_or_pd(_mm256_cmp_pd(m, _mm256_set1_pd(1e-150), _CMP_GT_OQ),
                                        _mm256_cmp_pd(m, _mm256_setzero_pd(), _CMP_EQ_OQ)));
-        out.r[k] =
-            _mm256_sqrt_pd(_mm256_fmadd_pd(a.r[k], a.r[k], _mm256_mul_pd(b.r[k], b.r[k])));
+        out.r[k] = _mm256_sqrt_pd(_mm256_fmadd_pd(a.r[k], a.r[k], _mm256_mul_pd(b.r[k], b.r[k])));
         if (_mm256_movemask_pd(plain) != 0xf) {
             out.r[k] = _mm256_blendv_pd(Sleef_hypotd4_u05avx2(a.r[k], b.r[k]), out.r[k], plain);
         }

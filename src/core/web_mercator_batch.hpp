@@ -15,8 +15,8 @@
 
 namespace gk::web_mercator {
 
-using simd::Vd;
 using simd::splat;
+using simd::Vd;
 
 inline constexpr double kQuarterPi = 0.7853981633974483;
 inline constexpr double kHalfPi = 1.5707963267948966;
@@ -28,8 +28,7 @@ inline constexpr double kLonFactor = kInverseRadius * kRadToDeg;
 // Geodetic latitude (radians) of a Web Mercator y: the multiply-and-subtract
 // in one rounding.
 inline Vd latitude_of(Vd y) {
-    return simd::fma(simd::atan(simd::exp(splat(kInverseRadius) * y)), splat(2.0),
-                     splat(-kHalfPi));
+    return simd::fma(simd::atan(simd::exp(splat(kInverseRadius) * y)), splat(2.0), splat(-kHalfPi));
 }
 
 // (lon deg, lat deg, h) -> (x, y, h)
@@ -52,8 +51,7 @@ inline void to_ecef(Vd x, Vd y, Vd h, Vd (&out)[3]) {
     Vd sin_lambda, cos_lambda, sin_phi, cos_phi;
     simd::sincos(splat(kInverseRadius) * x, sin_lambda, cos_lambda);
     simd::sincos(latitude_of(y), sin_phi, cos_phi);
-    const Vd n = splat(kWgs84A2) /
-                 simd::hypot(cos_phi * splat(kWgs84A), sin_phi * splat(kWgs84B));
+    const Vd n = splat(kWgs84A2) / simd::hypot(cos_phi * splat(kWgs84A), sin_phi * splat(kWgs84B));
     const Vd t = (h + n) * cos_phi;
     out[0] = t * cos_lambda;
     out[1] = t * sin_lambda;

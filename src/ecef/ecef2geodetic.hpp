@@ -112,10 +112,10 @@ bool solve(double x, double y, double z, Solution& out) noexcept {
 template <bool Heights>
 inline void ecef_to_geodetic_rows(simd::Vd x, simd::Vd y, simd::Vd z,
                                   simd::Vd (&out)[Heights ? 3 : 2]) {
-    using simd::Vd;
     using simd::Mask;
     using simd::select;
     using simd::splat;
+    using simd::Vd;
     const Vd p2 = simd::fma(x, x, y * y);
     const Vd z2 = z * z;
     const Vd t = (p2 + z2) - splat(kE2);
@@ -150,8 +150,8 @@ inline void ecef_to_geodetic_rows(simd::Vd x, simd::Vd y, simd::Vd z,
         Vd sin_beta1, cos_beta1;
         simd::sincos(beta1, sin_beta1, cos_beta1);
         const Vd c = select(north_pole | south_pole, splat(0.0), cos_beta1);
-        const Vd h = simd::hypot(simd::fma(splat(-kWgs84B), sin_beta1, z),
-                                 simd::fma(splat(-kWgs84A), c, q));
+        const Vd h =
+            simd::hypot(simd::fma(splat(-kWgs84B), sin_beta1, z), simd::fma(splat(-kWgs84A), c, q));
         const Mask inside = simd::fma(p2, splat(kInvA2), z2 * splat(kInvB2)) < splat(1.0);
         out[2] = select(inside, -h, h);
     }

@@ -3,9 +3,9 @@
 #include "ecef/geodetic2ecef_py.hpp"
 
 #include "ecef/geodetic2ecef.hpp"
-#include "module/interrupt.hpp"
 #include "module/errors.hpp"
 #include "module/globals.hpp"
+#include "module/interrupt.hpp"
 #include "module/row_batch.hpp"
 #include "module/scalar_body.hpp"
 #include "module/slice_body.hpp"

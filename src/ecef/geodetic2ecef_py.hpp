@@ -24,7 +24,6 @@ PyObject* geodetic2ecef_fast_array(Call& call);
 // Native exports.  New references, or nullptr with an exception set.
 PyObject* geodetic2ecef_cython(const double lon, const double lat, const double h);
 PyObject* geodetic2ecef_cython_np_mv(ArrayViewSlice arr);
-PyObject* geodetic2ecef_custom_ellipsoid_cython(const double d1, const double d2,
-                                                const double d3);
+PyObject* geodetic2ecef_custom_ellipsoid_cython(const double d1, const double d2, const double d3);
 
 }  // namespace gk

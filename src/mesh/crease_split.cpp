@@ -28,8 +28,8 @@ std::vector<Vec3f> unit_face_normals(const StridedRows<const float>& pos,
                                      std::ptrdiff_t num_tris) {
     std::vector<Vec3f> normals(static_cast<std::size_t>(num_tris));
     for (std::ptrdiff_t t = 0; t < num_tris; ++t) {
-        const Vec3f c = face_cross(load(pos, tris(t, 0)), load(pos, tris(t, 1)),
-                                   load(pos, tris(t, 2)));
+        const Vec3f c =
+            face_cross(load(pos, tris(t, 0)), load(pos, tris(t, 1)), load(pos, tris(t, 2)));
         const float l = std::max(length(c), kMinFaceLength);
         normals[static_cast<std::size_t>(t)] = {c.x / l, c.y / l, c.z / l};
     }
@@ -158,7 +158,8 @@ CreaseVertices split_creases(StridedRows<const float> pos, std::ptrdiff_t vertex
             group_of[i] = g;
             const auto id = static_cast<uint32_t>(base + g);
             for (int c = 0; c < 3; ++c) {
-                if (tris(t, c) == static_cast<uint32_t>(v)) corner_ids[3 * std::ptrdiff_t{t} + c] = id;
+                if (tris(t, c) == static_cast<uint32_t>(v))
+                    corner_ids[3 * std::ptrdiff_t{t} + c] = id;
             }
         }
     }

@@ -61,9 +61,11 @@ bool check_exact_conversion(PyObject* converted, PyObject* given) {
     const int inexact = PyObject_IsTrue(any.get());
     if (inexact < 0) return false;
     if (inexact) {
-        PyErr_Format(PyExc_ValueError, "indices of dtype %S hold values that are not uint32 "
-                     "vertex numbers", reinterpret_cast<PyObject*>(
-                         PyArray_DESCR(reinterpret_cast<PyArrayObject*>(given))));
+        PyErr_Format(
+            PyExc_ValueError,
+            "indices of dtype %S hold values that are not uint32 "
+            "vertex numbers",
+            reinterpret_cast<PyObject*>(PyArray_DESCR(reinterpret_cast<PyArrayObject*>(given))));
         return false;
     }
     return true;
@@ -125,8 +127,8 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
                                                   3 * sizeof(uint32_t), sizeof(uint32_t)};
     // Output vertex numbers and triangle numbers are uint32.
     if (3 * num_tris > Py_ssize_t{UINT32_MAX}) {
-        PyErr_Format(PyExc_OverflowError, "indices holds %zd triangles, more than uint32 can number",
-                     num_tris);
+        PyErr_Format(PyExc_OverflowError,
+                     "indices holds %zd triangles, more than uint32 can number", num_tris);
         return call.fail();
     }
 
@@ -137,14 +139,14 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
     }
     // cos(deg2rad(angle)) as numpy evaluates it, rounded to float32 for the
     // comparisons.
-    const double radians = static_cast<double>(mesh::clamp_crease_angle(crease_angle_deg)) * kDegToRad;
+    const double radians =
+        static_cast<double>(mesh::clamp_crease_angle(crease_angle_deg)) * kDegToRad;
     const auto cos_threshold = static_cast<float>(numpy_cos(radians));
     // The working arrays may fail to allocate: MemoryError, nothing kept.
     std::optional<mesh::CreaseVertices> split;
     PyObject* const done = guard_cpp([&]() -> PyObject* {
-        split = mesh::split_creases(pos.rows<const float>(), vertex_count, corner_rows,
-                                    num_tris, cos_threshold, ids.items<uint32_t>(),
-                                    kRowsPerSignalCheckLocked,
+        split = mesh::split_creases(pos.rows<const float>(), vertex_count, corner_rows, num_tris,
+                                    cos_threshold, ids.items<uint32_t>(), kRowsPerSignalCheckLocked,
                                     [] { return PyErr_CheckSignals() == 0; });
         return Py_None;  // borrowed, only a mark of success
     });

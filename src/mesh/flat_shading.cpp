@@ -5,8 +5,8 @@
 
 namespace gk::mesh {
 
-bool expand_flat_shaded(StridedRows<const float> pos, CheckedCorners& corners,
-                        std::ptrdiff_t first, std::ptrdiff_t end, const FlatMesh& out) noexcept {
+bool expand_flat_shaded(StridedRows<const float> pos, CheckedCorners& corners, std::ptrdiff_t first,
+                        std::ptrdiff_t end, const FlatMesh& out) noexcept {
     for (std::ptrdiff_t t = first; t < end; ++t) {
         const std::ptrdiff_t row = 3 * t;
         uint32_t source[3];

@@ -24,7 +24,7 @@ struct FlatMesh {
 // the rows of `pos`.  Stops at the first triangle with a corner at or above
 // it (kept in `corners.bad`), leaving that triangle's rows unwritten;
 // returns whether all triangles were expanded.
-bool expand_flat_shaded(StridedRows<const float> pos, CheckedCorners& corners,
-                        std::ptrdiff_t first, std::ptrdiff_t end, const FlatMesh& out) noexcept;
+bool expand_flat_shaded(StridedRows<const float> pos, CheckedCorners& corners, std::ptrdiff_t first,
+                        std::ptrdiff_t end, const FlatMesh& out) noexcept;
 
 }  // namespace gk::mesh

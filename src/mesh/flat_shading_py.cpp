@@ -56,7 +56,8 @@ PyObject* expand_flat_shaded_mesh_cy(Call& call) {
     // run Python code, and another thread may change the array meanwhile.
     mesh::CheckedCorners corners{
         indices.items<const uint32_t>(),
-        static_cast<uint64_t>(std::min<Py_ssize_t>(pos.extent(0), Py_ssize_t{1} << 31)), {}};
+        static_cast<uint64_t>(std::min<Py_ssize_t>(pos.extent(0), Py_ssize_t{1} << 31)),
+        {}};
     const mesh::FlatMesh out{views[0].rows<float>(), views[1].rows<float>(),
                              views[3].items<uint32_t>()};
     const auto points = pos.rows<const float>();

@@ -2,9 +2,9 @@
 // functions.
 #pragma once
 
+#include "core/strided.hpp"
 #include "module/python.hpp"
 #include "module/ref.hpp"
-#include "core/strided.hpp"
 #include "module/view.hpp"
 
 #include <cstdint>

@@ -5,9 +5,9 @@
 // unit length; a vertex whose sum is (nearly) zero gets (0, 0, 1).
 #pragma once
 
+#include "core/strided.hpp"
 #include "mesh/index_range.hpp"
 #include "mesh/vec3.hpp"
-#include "core/strided.hpp"
 
 #include <cstddef>
 #include <cstdint>

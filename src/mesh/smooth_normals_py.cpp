@@ -32,7 +32,8 @@ PyObject* calculate_smooth_normals_cy(Call& call) {
     // where the loop reads it (another thread may change the array).
     mesh::CheckedCorners corners{
         indices.items<const uint32_t>(),
-        static_cast<uint64_t>(std::min<Py_ssize_t>(vertex_count, pos.extent(0))), {}};
+        static_cast<uint64_t>(std::min<Py_ssize_t>(vertex_count, pos.extent(0))),
+        {}};
     const auto points = pos.rows<const float>();
     const auto normals = out.rows<float>();
     bool done = false;
@@ -40,9 +41,8 @@ PyObject* calculate_smooth_normals_cy(Call& call) {
         done = in_signal_checked_blocks(num_tris, [&](std::ptrdiff_t first, std::ptrdiff_t end) {
             return mesh::accumulate_face_normals(points, corners, first, end, normals);
         });
-        done = done && team_rows(vertex_count, [normals](Py_ssize_t i) {
-            mesh::normalize_row(normals, i);
-        });
+        done = done && team_rows(vertex_count,
+                                 [normals](Py_ssize_t i) { mesh::normalize_row(normals, i); });
     });
     if (corners.bad) raise_index_out_of_range(*corners.bad, corners.limit);
     if (!done) return call.fail();

@@ -99,9 +99,8 @@ int match_arguments(const FunctionSpec& spec, PyObject* defaults, PyObject* cons
                 return line_here();
             }
             if (index < nargs) {
-                PyErr_Format(PyExc_TypeError,
-                             "%s() got multiple values for keyword argument '%U'", spec.name,
-                             key);
+                PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
+                             spec.name, key);
                 return line_here();
             }
         }
@@ -162,8 +161,9 @@ bool check_arg_type(PyObject* obj, PyTypeObject* type, bool none_ok, const char*
                     bool exact) {
     if (none_ok && obj == Py_None) return true;
     if (exact ? Py_IS_TYPE(obj, type) : PyObject_TypeCheck(obj, type)) return true;
-    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                 arg_name, type->tp_name, Py_TYPE(obj)->tp_name);
+    PyErr_Format(PyExc_TypeError,
+                 "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", arg_name,
+                 type->tp_name, Py_TYPE(obj)->tp_name);
     return false;
 }
 

@@ -46,8 +46,8 @@ void add_traceback(const char* qualified_name, int line) {
         empty_globals = PyRef(PyDict_New());
         globals = empty_globals.get();
     }
-    PyFrameObject* frame = (code && globals)
-        ? PyFrame_New(PyThreadState_Get(), code, globals, nullptr) : nullptr;
+    PyFrameObject* frame =
+        (code && globals) ? PyFrame_New(PyThreadState_Get(), code, globals, nullptr) : nullptr;
     if (!frame) {
         PyErr_Clear();
         PyErr_SetRaisedException(exc);

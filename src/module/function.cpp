@@ -36,8 +36,8 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
     FunctionObject* f = as_function(self);
     const FunctionSpec& spec = *f->spec;
     PyObject* argv[kMaxArgs];
-    if (int line = match_arguments(spec, f->defaults, args, PyVectorcall_NARGS(nargsf), kwnames,
-                                   argv)) {
+    if (int line =
+            match_arguments(spec, f->defaults, args, PyVectorcall_NARGS(nargsf), kwnames, argv)) {
         add_traceback(PyUnicode_AsUTF8(f->traced), line);
         return nullptr;
     }
@@ -129,9 +129,7 @@ PyObject* get_signature(PyObject* self, void*) {
 
 // Pickled by reference: pickle stores "geokern.<name>" and finds the same
 // object again on loading; copy and deepcopy return the function itself.
-PyObject* function_reduce(PyObject* self, PyObject*) {
-    return Py_NewRef(as_function(self)->name);
-}
+PyObject* function_reduce(PyObject* self, PyObject*) { return Py_NewRef(as_function(self)->name); }
 
 // No __module__ entry: the type's own __module__ ("geokern", from the
 // dotted type name) serves the functions as well, and a descriptor under
@@ -155,8 +153,7 @@ PyMethodDef function_methods[] = {
 PyMemberDef function_members[] = {
     {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(FunctionObject, vectorcall), Py_READONLY,
      nullptr},
-    {"__weaklistoffset__", Py_T_PYSSIZET, offsetof(FunctionObject, weakrefs), Py_READONLY,
-     nullptr},
+    {"__weaklistoffset__", Py_T_PYSSIZET, offsetof(FunctionObject, weakrefs), Py_READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},
 };
 

@@ -7,8 +7,8 @@
 // runs, and on a processor without what the build needs the import fails
 // with ImportError naming what is missing instead of dying on an illegal
 // instruction.
-#include "module/cpu_check.hpp"
 #include "module/init.hpp"
+#include "module/cpu_check.hpp"
 
 PyMODINIT_FUNC PyInit_geokern(void) {
     if (!gk::processor_supported("geokern")) return nullptr;

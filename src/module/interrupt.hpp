@@ -31,7 +31,8 @@ template <class Step>
 bool in_signal_checked_blocks(std::ptrdiff_t n, Step&& step) {
     for (std::ptrdiff_t begin = 0; begin < n; begin += kRowsPerSignalCheck) {
         if (begin > 0 && signal_raised_unlocked()) return false;
-        const std::ptrdiff_t end = n - begin < kRowsPerSignalCheck ? n : begin + kRowsPerSignalCheck;
+        const std::ptrdiff_t end =
+            n - begin < kRowsPerSignalCheck ? n : begin + kRowsPerSignalCheck;
         if (!step(begin, end)) return false;
     }
     return true;

@@ -20,7 +20,8 @@ namespace gk {
 // released.  `kernel` must be pure arithmetic.  False, with KeyboardInterrupt
 // set, when Ctrl-C stopped the loop.
 template <int Out, auto Kernel>
-[[nodiscard]] bool convert_rows(Py_ssize_t n, StridedRows<const double> src, StridedRows<double> dst) {
+[[nodiscard]] bool convert_rows(Py_ssize_t n, StridedRows<const double> src,
+                                StridedRows<double> dst) {
     return parallel_groups<simd::kLanes>(n, [src, dst](Py_ssize_t i, int count) {
         simd::Vd a[3], b[Out];
         simd::gather(src, i, count, a);
@@ -38,7 +39,8 @@ PyObject* map_rows3(Call& call) {
     PyRef result;
     ArrayView out;
     if (!new_result("empty", {n, 3}, "float64", kFloat64T2D, result, out)) return call.fail();
-    if (!convert_rows<3, Kernel>(n, in.rows<const double>(), out.rows<double>())) return call.fail();
+    if (!convert_rows<3, Kernel>(n, in.rows<const double>(), out.rows<double>()))
+        return call.fail();
     return result.release();
 }
 

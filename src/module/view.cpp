@@ -208,8 +208,9 @@ bool check_format(const char* format, const ViewKind& kind) {
 
 bool check_buffer(const Py_buffer& b, const ViewKind& kind) {
     if (b.ndim != kind.ndim) {
-        PyErr_Format(PyExc_ValueError, "Buffer has wrong number of dimensions (expected %d, got %d)",
-                     kind.ndim, b.ndim);
+        PyErr_Format(PyExc_ValueError,
+                     "Buffer has wrong number of dimensions (expected %d, got %d)", kind.ndim,
+                     b.ndim);
         return false;
     }
     if (!check_format(b.format, kind)) return false;
@@ -222,8 +223,8 @@ bool check_buffer(const Py_buffer& b, const ViewKind& kind) {
     }
     for (int d = 0; d < b.ndim; ++d) {
         if (b.suboffsets && b.suboffsets[d] >= 0) {
-            PyErr_Format(PyExc_ValueError, "Buffer not compatible with direct access in dimension %d.",
-                         d);
+            PyErr_Format(PyExc_ValueError,
+                         "Buffer not compatible with direct access in dimension %d.", d);
             return false;
         }
     }
@@ -396,8 +397,8 @@ PyObject* new_array(const char* constructor, std::initializer_list<Py_ssize_t> s
     return numpy_call(constructor, dims.get(), dtype);
 }
 
-bool new_result(const char* constructor, std::initializer_list<Py_ssize_t> shape,
-                const char* dtype, const ViewKind& kind, PyRef& array, ArrayView& view) {
+bool new_result(const char* constructor, std::initializer_list<Py_ssize_t> shape, const char* dtype,
+                const ViewKind& kind, PyRef& array, ArrayView& view) {
     PyRef made(new_array(constructor, shape, dtype));
     if (!made || !ArrayView::acquire(made.get(), kind, view)) return false;
     int d = 0;

@@ -16,9 +16,9 @@
 // None becomes an empty slice (zero rows) whose view object is None.
 #pragma once
 
+#include "core/strided.hpp"
 #include "module/python.hpp"
 #include "module/ref.hpp"
-#include "core/strided.hpp"
 
 #include <atomic>
 #include <cstddef>
@@ -139,8 +139,8 @@ PyObject* numpy_call(const char* function, PyObject* arg, const char* dtype);
 // A result array: new_array() taken as a writable view of `kind`.  As `np`
 // may have been rebound, the array is checked to have exactly `shape`
 // before anything is written into it (ValueError otherwise).
-bool new_result(const char* constructor, std::initializer_list<Py_ssize_t> shape,
-                const char* dtype, const ViewKind& kind, PyRef& array, ArrayView& view);
+bool new_result(const char* constructor, std::initializer_list<Py_ssize_t> shape, const char* dtype,
+                const ViewKind& kind, PyRef& array, ArrayView& view);
 
 // Ready the view object type; called once by the exec step.
 int init_view_type();

@@ -26,8 +26,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <utility>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace gk {
@@ -81,9 +81,8 @@ public:
 
     bool decode(std::string_view bytes, bool final, size_t& consumed) override {
         Py_ssize_t decoded = 0;
-        PyRef text(PyUnicode_DecodeUTF8Stateful(bytes.data(),
-                                                static_cast<Py_ssize_t>(bytes.size()), "strict",
-                                                final ? nullptr : &decoded));
+        PyRef text(PyUnicode_DecodeUTF8Stateful(bytes.data(), static_cast<Py_ssize_t>(bytes.size()),
+                                                "strict", final ? nullptr : &decoded));
         if (!text) {
             keep_error();
             return false;
@@ -118,8 +117,7 @@ private:
     // Tokens are cut at ASCII blanks and slashes of well-formed text, so
     // they decode.
     static PyObject* decode_token(std::string_view token) {
-        return PyUnicode_DecodeUTF8(token.data(), static_cast<Py_ssize_t>(token.size()),
-                                    "strict");
+        return PyUnicode_DecodeUTF8(token.data(), static_cast<Py_ssize_t>(token.size()), "strict");
     }
     void keep_error() { kept_ = PyRef(PyErr_GetRaisedException()); }
 
@@ -150,13 +148,9 @@ bool read_file(PyObject* file, ObjContent& content) {
     }
     const Py_ssize_t count = static_cast<Py_ssize_t>(outcome.count);
     switch (outcome.status) {
-    case obb::ReadStatus::ok:
-        return true;
-    case obb::ReadStatus::failed:
-        return false;
-    case obb::ReadStatus::deferred:
-        sink.raise_kept_error();
-        return false;
+    case obb::ReadStatus::ok: return true;
+    case obb::ReadStatus::failed: return false;
+    case obb::ReadStatus::deferred: sink.raise_kept_error(); return false;
     case obb::ReadStatus::too_many_values:
         PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", count);
         return false;
@@ -191,9 +185,9 @@ bool leave_context(PyObject* exit, bool body_succeeded) {
     }
     PyRef error(PyErr_GetRaisedException());
     PyRef traceback(PyException_GetTraceback(error.get()));
-    PyRef result(PyObject_CallFunctionObjArgs(exit, reinterpret_cast<PyObject*>(Py_TYPE(error.get())),
-                                              error.get(),
-                                              traceback ? traceback.get() : Py_None, nullptr));
+    PyRef result(
+        PyObject_CallFunctionObjArgs(exit, reinterpret_cast<PyObject*>(Py_TYPE(error.get())),
+                                     error.get(), traceback ? traceback.get() : Py_None, nullptr));
     const int suppress = result ? PyObject_IsTrue(result.get()) : -1;
     if (suppress < 0) {
         chain_to(std::move(error));
@@ -212,7 +206,8 @@ bool read_obj_file(PyObject* obj_file, ObjContent& content) {
     PyRef mode(PyUnicode_FromString("r"));
     PyRef encoding(PyUnicode_FromString("utf-8"));
     if (!mode || !encoding) return false;
-    PyRef manager(call_function(open.get(), {obj_file, mode.get()}, {{"encoding", encoding.get()}}));
+    PyRef manager(
+        call_function(open.get(), {obj_file, mode.get()}, {{"encoding", encoding.get()}}));
     if (!manager) return false;
     PyRef exit(PyObject_GetAttrString(manager.get(), "__exit__"));
     if (!exit) return false;
@@ -270,8 +265,8 @@ public:
     PyObject* to_array() const {
         PyRef buffer(PyMemoryView_FromObject(data_.get()));
         if (!buffer) return nullptr;
-        PyRef shaped(PyObject_CallMethod(buffer.get(), "cast", "s(nn)", "d", count_,
-                                         Py_ssize_t{2}));
+        PyRef shaped(
+            PyObject_CallMethod(buffer.get(), "cast", "s(nn)", "d", count_, Py_ssize_t{2}));
         if (!shaped) return nullptr;
         return numpy_call("array", shaped.get(), "float64");
     }

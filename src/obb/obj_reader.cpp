@@ -54,8 +54,9 @@ uint64_t blank_mask(const char* p, size_t size) noexcept {
     const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
     mask = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, blank))) |
-           static_cast<uint64_t>(static_cast<uint32_t>(
-               _mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, blank)))) << 32;
+           static_cast<uint64_t>(
+               static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, blank))))
+               << 32;
 #else
     for (size_t i = 0; i < 64; ++i) mask |= static_cast<uint64_t>(p[i] == ' ') << i;
 #endif

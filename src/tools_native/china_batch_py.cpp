@@ -55,10 +55,11 @@ PyObject* china_batch(Call& call) {
 
 PyObject* no_out() { return PyTuple_Pack(1, Py_None); }
 
-#define GK_CHINA_BATCH(stem)                                                              \
-    constexpr NativeFunction k_##stem{                                                    \
+#define GK_CHINA_BATCH(stem)                                                               \
+    constexpr NativeFunction k_##stem {                                                    \
         FunctionSpec(#stem, {"arr", "out"}, china_batch<china::stem>).defaults(1, no_out), \
-        "geokern_tools._native." #stem}
+            "geokern_tools._native." #stem                                                 \
+    }
 
 GK_CHINA_BATCH(wgs84_to_gcj02);
 GK_CHINA_BATCH(gcj02_to_wgs84);
@@ -69,12 +70,10 @@ GK_CHINA_BATCH(bd09_to_gcj02);
 
 #undef GK_CHINA_BATCH
 
-#define GK_DOC(stem, text)                                                                 \
-    #stem "($module, arr, out=None)\n--\n\n" text                                      \
-          " (lon, lat) rows of arr, in degrees, in parallel; the result is out\n"          \
+#define GK_DOC(stem, text)                                                        \
+    #stem "($module, arr, out=None)\n--\n\n" text                                 \
+          " (lon, lat) rows of arr, in degrees, in parallel; the result is out\n" \
           "or a new (N, 2) float64 array."
-
-
 
 }  // namespace
 

@@ -11,9 +11,9 @@
 #include "module/ref.hpp"
 #include "module/state.hpp"
 #include "module/view.hpp"
-#include "tools_native/init.hpp"
 #include "tools_native/build_info_py.hpp"
 #include "tools_native/china_batch_py.hpp"
+#include "tools_native/init.hpp"
 
 namespace gk::tools {
 

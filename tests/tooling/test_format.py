@@ -6,8 +6,6 @@ import subprocess
 
 import pytest
 
-pytest.skip("formatting is applied after the branches merge", allow_module_level=True)
-
 ROOT = pathlib.Path(__file__).parents[2]
 
 
