@@ -12,8 +12,10 @@ if ! "$venv/bin/pip" install --no-build-isolation --no-index --quiet \
     exit 1
 fi
 # The interpreter is not instrumented: libasan must come first.  CPython
-# keeps memory until exit by design, so leaks are not reported.
-export LD_PRELOAD="$(g++ -print-file-name=libasan.so)"
+# keeps memory until exit by design, so leaks are not reported.  The C++
+# runtime is preloaded too, so that libasan finds the exception functions it
+# wraps even when the first C++ library (matplotlib's, say) is loaded late.
+export LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export PATH="$venv/bin:$PATH"

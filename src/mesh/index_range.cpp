@@ -15,7 +15,7 @@ std::ptrdiff_t first_index_at_or_above(StridedItems<const uint32_t> indices, std
     for (std::ptrdiff_t begin = 0; begin < n; begin += kBlock) {
         const std::ptrdiff_t end = std::min(n, begin + kBlock);
         uint32_t highest = 0;
-        for (std::ptrdiff_t i = begin; i < end; ++i) highest = std::max(highest, indices[i]);
+        for (std::ptrdiff_t i = begin; i < end; ++i) highest = std::max(highest, indices[i].get());
         if (highest < limit) continue;
         for (std::ptrdiff_t i = begin; i < end; ++i) {
             if (indices[i] >= limit) return i;

@@ -107,3 +107,29 @@ def test_results_are_made_through_np(monkeypatch, fake, exc, text):
         monkeypatch.setattr(geokern, "np", fake)
     with pytest.raises(exc, match=re.escape(text)):
         batch(ROWS)
+
+
+def unaligned(array):
+    """A copy of `array` whose items start one byte off their alignment."""
+    raw = bytearray(array.nbytes + 1)
+    out = np.frombuffer(raw, dtype=array.dtype, count=array.size, offset=1).reshape(array.shape)
+    out[...] = array
+    assert not out.flags.aligned
+    return out
+
+
+# regression: arrays unpickled from a stream's frames arrive unaligned
+@pytest.mark.parametrize("call", [
+    lambda a: geokern.geodetic2ecef_fast_array(a),
+    lambda a: geokern.web_mercator_to_ecef_fast_array(a),
+    lambda a: geokern.ecef2geodetic_nparray_cy(a, np.eye(3), True),
+    lambda a: geokern.calculate_smooth_normals_cy(a.astype(np.float32), np.array([0, 1, 2, 1, 2, 3], np.uint32), 4),
+    lambda a: geokern.calculate_smooth_normals_cy(a.astype(np.float32), unaligned(np.array([0, 1, 2, 1, 2, 3], np.uint32)), 4),
+    lambda a: geokern.expand_flat_shaded_mesh_cy(unaligned(a.astype(np.float32)), unaligned(np.array([0, 1, 2], np.uint32))),
+])
+def test_unaligned_arrays_give_the_aligned_results(call):
+    rows = ROWS * [1, 1, 1000]
+    got = call(unaligned(rows))
+    want = call(rows)
+    for g, w in zip(got if isinstance(got, tuple) else [got], want if isinstance(want, tuple) else [want]):
+        np.testing.assert_array_equal(g, w)
