@@ -88,6 +88,7 @@ def main():
         print(json.dumps(batch_times()))
         return
 
+    load_before = os.getloadavg()[0]
     rows = (section("earth-centred and Web Mercator", bench_ecef.rows)
             + section("mesh normals", bench_mesh.rows)
             # The line-by-line Python reader alone would take most of the run.
@@ -98,9 +99,13 @@ def main():
     report = report_table.build(rows, threads)
     context = {"geokern": geokern.__version__, "python": platform.python_version(),
                "machine": platform.machine(), "cpus": os.cpu_count(),
-               "date": datetime.datetime.now(datetime.UTC).isoformat(timespec="seconds")}
+               "date": datetime.datetime.now(datetime.UTC).isoformat(timespec="seconds"),
+               "load_average_1min": [load_before, os.getloadavg()[0]]}
+    # Other processes on the machine change every figure; the load average
+    # before and after the run tells a reader whether it was quiet.
     print(f"geokern {context['geokern']}, {context['cpus']} CPUs, {context['date']}; "
-          "best of several runs, one report run")
+          f"load average {load_before:.2f} before the run, {os.getloadavg()[0]:.2f} after; "
+          "best of several repeats, one report run")
     print(report_table.format_text(report))
     out = pathlib.Path(args.out)
     out.mkdir(parents=True, exist_ok=True)

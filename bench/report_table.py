@@ -93,11 +93,15 @@ def _times(value, target, met):
 
 def format_text(report):
     """The report as plain-text tables."""
-    out = [f"{'function':<38} {'peer':<32} {'peer':>10} {'ours':>10} "
+    def title(line):
+        return line["function"] + (f" ({line['note']})" if line["note"] else "")
+
+    width = max([len(title(line)) for line in report["rows"]] + [38])
+    out = [f"{'function':<{width}} {'peer':<33} {'peer':>10} {'ours':>10} "
            f"{'peer/ours':<24} ours/copy"]
     last = None
     for line in report["rows"]:
-        title = line["function"] + (f" ({line['note']})" if line["note"] else "")
+        name = title(line)
         ratio, copy = line["ratio"], line["copy_multiple"]
         peer_cell = _times(ratio, line["peer_target"] and f">= {line['peer_target']:g}",
                            ratio is not None and line["peer_target"] is not None
@@ -105,17 +109,17 @@ def format_text(report):
         copy_cell = _times(copy, line["copy_target"] and f"<= {line['copy_target']:g}",
                            copy is not None and line["copy_target"] is not None
                            and copy <= line["copy_target"])
-        out.append(f"{title if title != last else '':<38} {line['peer'] or '':<32} "
+        out.append(f"{name if name != last else '':<{width}} {line['peer'] or '':<33} "
                    f"{_time(line['peer_s']):>10} {_time(line['ours_s']):>10} "
                    f"{peer_cell:<24} {copy_cell}")
-        last = title
+        last = name
     if report["threads"]:
-        out += ["", f"{'parallel batch':<38} {'1 thread':>10} {'all':>10} {'speed-up':<22} "
+        out += ["", f"{'parallel batch':<{width}} {'1 thread':>10} {'all':>10} {'speed-up':<22} "
                 f"{'busy: 1':>10} {'busy: all':>10} busy all/1"]
         for t in report["threads"]:
             speed = f"{t['speedup']:.2f}x ({_verdict(t['speedup'] >= THREAD_SPEEDUP)})"
             busy = f"{t['busy_all_over_one']:.2f} ({_verdict(t['busy_all_over_one'] <= 1.0)})"
-            out.append(f"{t['function']:<38} {_time(t['one']):>10} {_time(t['all']):>10} "
+            out.append(f"{t['function']:<{width}} {_time(t['one']):>10} {_time(t['all']):>10} "
                        f"{speed:<22} {_time(t['busy_one']):>10} {_time(t['busy_all']):>10} "
                        f"{busy}")
     met = sum(t["met"] for t in report["targets"])
@@ -162,6 +166,9 @@ def plot(report, path):
                 label="quiet: 1 thread / all threads (target 1.8)")
     bottom.barh([2 * i + 1 for i in at], [t["busy_one"] / t["busy_all"] for t in threads],
                 color="tab:orange", label="one core busy: 1 thread / all threads (target 1)")
+    most = max([t["speedup"] for t in threads] + [t["busy_one"] / t["busy_all"] for t in threads]
+               + [THREAD_SPEEDUP])
+    bottom.set_xlim(0, most * 1.1)
     bottom.axvline(THREAD_SPEEDUP, color="tab:blue", linestyle="--", linewidth=0.8)
     bottom.axvline(1.0, color="tab:orange", linestyle="--", linewidth=0.8)
     bottom.set_yticks([2 * i + 0.5 for i in at], names, fontsize=7)
