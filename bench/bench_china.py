@@ -7,7 +7,7 @@ reference formulas (tests/shared.py).
 import math
 
 import geokern
-from timing import per_call, report
+from timing import per_call, print_rows, row
 from shared import bd09_to_gcj02, gcj02_shift, gcj02_to_bd09, inside_china  # tests/shared.py, on the path through timing
 
 
@@ -36,15 +36,18 @@ PEERS = {"wgs84_to_gcj02": wgs84_to_gcj02, "gcj02_to_wgs84": gcj02_to_wgs84,
          "gcj02_to_bd09": gcj02_to_bd09, "bd09_to_gcj02": bd09_to_gcj02}
 
 
-def main():
+def rows():
+    result = []
     for where, point in [("inside China", (116.4, 39.9)), ("outside China", (2.35, 48.85))]:
         for name, peer in PEERS.items():
             ours = getattr(geokern, name + "_cy")
             # Same numbers up to the last bits, so both sides do the same work.
             assert all(math.isclose(a, b, rel_tol=1e-12) for a, b in zip(ours(*point), peer(*point)))
-            report(f"{name}_cy, {where}", per_call(ours, point),
-                   [("same formulas in plain Python", per_call(peer, point, number=50_000))])
+            result.append(row(f"{name}_cy", per_call(ours, point),
+                              [("same formulas in plain Python",
+                                per_call(peer, point, number=50_000))], note=where))
+    return result
 
 
 if __name__ == "__main__":
-    main()
+    print_rows(rows())

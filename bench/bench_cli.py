@@ -22,7 +22,7 @@ import pyarrow as pa
 import pyarrow.csv as pcsv
 import pyarrow.parquet as pq
 
-from timing import report
+from timing import print_rows, row
 
 CS2CS = ["cs2cs", "-f", "%.17g", "+proj=longlat", "+datum=WGS84", "+to",
          "+proj=geocent", "+datum=WGS84"]
@@ -70,47 +70,57 @@ def check_agreement(ours, theirs, rows=2000):
     return float(np.abs(a - b).max())
 
 
+def measure(rows, repeat, memory_rows=0):
+    """Rows of the table: text and Parquet runs of `geokern convert` against
+    cs2cs; prints the agreement and, with `memory_rows`, the peak memory."""
+    gk = geokern_command()
+    with tempfile.TemporaryDirectory() as folder:
+        text = os.path.join(folder, "positions.txt")
+        parquet = os.path.join(folder, "positions.parquet")
+        table = positions(rows)
+        write_text(table, text)
+        pq.write_table(table, parquet)
+        ours_txt, theirs_txt = os.path.join(folder, "gk.txt"), os.path.join(folder, "cs.txt")
+
+        geokern_text = best([gk, "convert", "--from", "wgs84", "--to", "ecef", text, "-o", ours_txt],
+                            repeat)
+        cs2cs_text = best(CS2CS, repeat, text, theirs_txt)
+        print(f"{rows} rows; geokern and cs2cs agree within "
+              f"{check_agreement(ours_txt, theirs_txt):.1e} m")
+
+        out_parquet = os.path.join(folder, "ecef.parquet")
+        geokern_parquet = best([gk, "convert", "--from", "wgs84", "--to", "ecef", parquet,
+                                "-o", out_parquet], repeat)
+        del table
+        result = [
+            row("geokern convert", geokern_text, [("cs2cs -f %.17g (text)", cs2cs_text)],
+                note=f"text, geodetic -> ECEF, {rows} rows"),
+            row("geokern convert", geokern_parquet,
+                [("cs2cs -f %.17g (text)", cs2cs_text), ("geokern, text", geokern_text)],
+                note=f"Parquet in and out, {rows} rows"),
+        ]
+
+        if memory_rows:
+            big = os.path.join(folder, "big.csv")
+            for start in range(0, memory_rows, 1_000_000):
+                part = positions(min(1_000_000, memory_rows - start), seed=start)
+                with open(big, "ab") as f:
+                    pcsv.write_csv(part, f, pcsv.WriteOptions(include_header=start == 0))
+            size = os.path.getsize(big)
+            seconds, peak = run([gk, "convert", "--from", "wgs84", "--to", "ecef", big,
+                                 "-o", os.path.join(folder, "big_ecef.csv")])
+            print(f"memory: {memory_rows} rows of CSV ({size / 1e6:.0f} MB) in "
+                  f"{seconds:.1f} s, peak resident memory {peak / 1e6:.0f} MB (goal: under 400 MB)")
+    return result
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--rows", type=int, default=1_000_000)
     parser.add_argument("--memory-rows", type=int, default=10_000_000)
     parser.add_argument("--repeat", type=int, default=3)
     args = parser.parse_args()
-    gk = geokern_command()
-    with tempfile.TemporaryDirectory() as folder:
-        text = os.path.join(folder, "positions.txt")
-        parquet = os.path.join(folder, "positions.parquet")
-        table = positions(args.rows)
-        write_text(table, text)
-        pq.write_table(table, parquet)
-        ours_txt, theirs_txt = os.path.join(folder, "gk.txt"), os.path.join(folder, "cs.txt")
-
-        geokern_text = best([gk, "convert", "--from", "wgs84", "--to", "ecef", text, "-o", ours_txt],
-                            args.repeat)
-        cs2cs_text = best(CS2CS, args.repeat, text, theirs_txt)
-        print(f"{args.rows} rows; geokern and cs2cs agree within "
-              f"{check_agreement(ours_txt, theirs_txt):.1e} m")
-        report(f"text, geodetic -> ECEF, {args.rows} rows", geokern_text,
-               [("cs2cs -f %.17g (text)", cs2cs_text)])
-
-        out_parquet = os.path.join(folder, "ecef.parquet")
-        geokern_parquet = best([gk, "convert", "--from", "wgs84", "--to", "ecef", parquet,
-                                "-o", out_parquet], args.repeat)
-        report(f"Parquet in and out, {args.rows} rows", geokern_parquet,
-               [("cs2cs -f %.17g (text)", cs2cs_text), ("geokern, text", geokern_text)])
-        del table
-
-        if args.memory_rows:
-            big = os.path.join(folder, "big.csv")
-            for start in range(0, args.memory_rows, 1_000_000):
-                part = positions(min(1_000_000, args.memory_rows - start), seed=start)
-                with open(big, "ab") as f:
-                    pcsv.write_csv(part, f, pcsv.WriteOptions(include_header=start == 0))
-            size = os.path.getsize(big)
-            seconds, peak = run([gk, "convert", "--from", "wgs84", "--to", "ecef", big,
-                                 "-o", os.path.join(folder, "big_ecef.csv")])
-            print(f"memory: {args.memory_rows} rows of CSV ({size / 1e6:.0f} MB) in "
-                  f"{seconds:.1f} s, peak resident memory {peak / 1e6:.0f} MB (goal: under 400 MB)")
+    print_rows(measure(args.rows, args.repeat, args.memory_rows))
 
 
 if __name__ == "__main__":

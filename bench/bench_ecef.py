@@ -1,62 +1,104 @@
 """Earth-centred and Web Mercator conversions against pyproj and pymap3d.
 
 Batches on 2 000 000 random points and per-call costs of the scalar entry
-points, all on the same run; printed as peer time / geokern time.
+points, all on the same run; printed as peer time / geokern time.  Every
+peer gets the input form its users would give it: contiguous 1-D coordinate
+arrays, never strided column views (which pyproj would copy first).
 """
 import numpy as np
 import pymap3d
 import pyproj
 
 import geokern
-from timing import best_time, per_call, report
+from timing import best_time, copy_time, per_call, print_rows, row
 
 N = 2_000_000
-rng = np.random.default_rng(0)
-lon, lat, h = rng.uniform(-180, 180, N), rng.uniform(-85, 85, N), rng.uniform(-1e3, 1e4, N)
-geo = np.column_stack([lon, lat, h])
-xyz = geokern.geodetic2ecef_fast_array(geo)
-merc = geokern.geodetic_to_web_mercator_fast_array(geo)
-eye3 = np.eye(3)
+
+
+def inputs(n=N):
+    """The random points of every batch, as rows and as contiguous columns."""
+    rng = np.random.default_rng(0)
+    lon, lat, h = rng.uniform(-180, 180, n), rng.uniform(-85, 85, n), rng.uniform(-1e3, 1e4, n)
+    geo = np.column_stack([lon, lat, h])
+    xyz = geokern.geodetic2ecef_fast_array(geo)
+    merc = geokern.geodetic_to_web_mercator_fast_array(geo)
+    x, y, z = (np.ascontiguousarray(xyz[:, i]) for i in range(3))
+    mx, my = (np.ascontiguousarray(merc[:, i]) for i in range(2))
+    return {"lon": lon, "lat": lat, "h": h, "geo": geo, "xyz": xyz, "merc": merc,
+            "xyz_list": xyz.tolist(), "x": x, "y": y, "z": z, "mx": mx, "my": my,
+            "eye3": np.eye(3)}
+
+
+def batches(d):
+    """Our parallel batches on the inputs `d`, as calls without arguments."""
+    return {
+        "geodetic2ecef_fast_array": lambda: geokern.geodetic2ecef_fast_array(d["geo"]),
+        "ecef2geodetic_nparray_cy": lambda: geokern.ecef2geodetic_nparray_cy(
+            d["xyz"], d["eye3"], True),
+        "ecef2geodetic_list_cy": lambda: geokern.ecef2geodetic_list_cy(d["xyz_list"], d["eye3"]),
+        "geodetic_to_web_mercator_fast_array":
+            lambda: geokern.geodetic_to_web_mercator_fast_array(d["geo"]),
+        "web_mercator_to_geodetic_fast_array":
+            lambda: geokern.web_mercator_to_geodetic_fast_array(d["merc"]),
+        "web_mercator_to_ecef_fast_array":
+            lambda: geokern.web_mercator_to_ecef_fast_array(d["merc"]),
+    }
 
 
 def transformer(src, dst):
     return pyproj.Transformer.from_crs(src, dst, always_xy=True)
 
 
-to_ecef, to_geo = transformer("EPSG:4979", "EPSG:4978"), transformer("EPSG:4978", "EPSG:4979")
-to_merc, from_merc = transformer("EPSG:4326", "EPSG:3857"), transformer("EPSG:3857", "EPSG:4326")
+def batch_rows(d):
+    to_ecef, to_geo = transformer("EPSG:4979", "EPSG:4978"), transformer("EPSG:4978", "EPSG:4979")
+    to_merc, from_merc = transformer("EPSG:4326", "EPSG:3857"), transformer("EPSG:3857", "EPSG:4326")
+    merc_to_ecef = transformer("EPSG:3857", "EPSG:4978")
+    lon, lat, h, x, y, z, mx, my = (d[k] for k in ("lon", "lat", "h", "x", "y", "z", "mx", "my"))
+    ours = {name: best_time(call) for name, call in batches(d).items()}
+    geo_copy = copy_time(d["geo"])
+    to_geo_peer = best_time(lambda: to_geo.transform(x, y, z), 3)
+    return [
+        row("geodetic2ecef_fast_array", ours["geodetic2ecef_fast_array"], [
+            ("pyproj 4979->4978", best_time(lambda: to_ecef.transform(lon, lat, h), 3)),
+            ("pymap3d.geodetic2ecef", best_time(lambda: pymap3d.geodetic2ecef(lat, lon, h), 3)),
+        ], geo_copy),
+        row("ecef2geodetic_nparray_cy", ours["ecef2geodetic_nparray_cy"], [
+            ("pyproj 4978->4979", to_geo_peer),
+            ("pymap3d.ecef2geodetic", best_time(lambda: pymap3d.ecef2geodetic(x, y, z), 3)),
+        ], copy_time(d["xyz"]), "3x3 identity, heights"),
+        row("ecef2geodetic_list_cy", ours["ecef2geodetic_list_cy"],
+            [("pyproj 4978->4979", to_geo_peer)], copy_time(d["xyz"]), "a list of lists"),
+        row("geodetic_to_web_mercator_fast_array", ours["geodetic_to_web_mercator_fast_array"],
+            [("pyproj 4326->3857", best_time(lambda: to_merc.transform(lon, lat), 3))], geo_copy),
+        row("web_mercator_to_geodetic_fast_array", ours["web_mercator_to_geodetic_fast_array"],
+            [("pyproj 3857->4326", best_time(lambda: from_merc.transform(mx, my), 3))],
+            copy_time(d["merc"])),
+        row("web_mercator_to_ecef_fast_array", ours["web_mercator_to_ecef_fast_array"],
+            [("pyproj 3857->4978", best_time(lambda: merc_to_ecef.transform(mx, my, h), 3))],
+            copy_time(d["merc"])),
+    ]
 
-print(f"batches of {N} points ({geokern.__name__} {geokern.__version__})")
-report("geodetic2ecef_fast_array", best_time(lambda: geokern.geodetic2ecef_fast_array(geo)), [
-    ("pyproj 4979->4978", best_time(lambda: to_ecef.transform(lon, lat, h), 3)),
-    ("pymap3d.geodetic2ecef", best_time(lambda: pymap3d.geodetic2ecef(lat, lon, h), 3)),
-])
-report("ecef2geodetic_nparray_cy (3x3 identity, heights)",
-       best_time(lambda: geokern.ecef2geodetic_nparray_cy(xyz, eye3, True)), [
-    ("pyproj 4978->4979", best_time(lambda: to_geo.transform(xyz[:, 0], xyz[:, 1], xyz[:, 2]), 3)),
-    ("pymap3d.ecef2geodetic",
-     best_time(lambda: pymap3d.ecef2geodetic(xyz[:, 0], xyz[:, 1], xyz[:, 2]), 3)),
-])
-report("geodetic_to_web_mercator_fast_array",
-       best_time(lambda: geokern.geodetic_to_web_mercator_fast_array(geo)), [
-    ("pyproj 4326->3857", best_time(lambda: to_merc.transform(lon, lat), 3)),
-])
-report("web_mercator_to_geodetic_fast_array",
-       best_time(lambda: geokern.web_mercator_to_geodetic_fast_array(merc)), [
-    ("pyproj 3857->4326", best_time(lambda: from_merc.transform(merc[:, 0], merc[:, 1]), 3)),
-])
-report("web_mercator_to_ecef_fast_array",
-       best_time(lambda: geokern.web_mercator_to_ecef_fast_array(merc)), [
-    ("pyproj 3857->4326->4978", best_time(
-        lambda: to_ecef.transform(*from_merc.transform(merc[:, 0], merc[:, 1]), h), 3)),
-])
 
-print("per call")
-scalar_to_ecef = per_call(to_ecef.transform, (116.4, 39.9, 44.0), 50_000)
-scalar_to_geo = per_call(to_geo.transform, tuple(xyz[0]), 50_000)
-report("geodetic2ecef_cpp", per_call(geokern.geodetic2ecef_cpp, (116.4, 39.9, 44.0)),
-       [("pyproj Transformer.transform", scalar_to_ecef)])
-report("geodetic2ecef_cy", per_call(geokern.geodetic2ecef_cy, (116.4, 39.9, 44.0)),
-       [("pyproj Transformer.transform", scalar_to_ecef)])
-report("ecef2geodetic_cy", per_call(geokern.ecef2geodetic_cy, tuple(xyz[0])),
-       [("pyproj Transformer.transform", scalar_to_geo)])
+def scalar_rows(d):
+    to_ecef, to_geo = transformer("EPSG:4979", "EPSG:4978"), transformer("EPSG:4978", "EPSG:4979")
+    point, xyz0 = (116.4, 39.9, 44.0), tuple(d["xyz"][0])
+    scalar_to_ecef = per_call(to_ecef.transform, point, 50_000)
+    scalar_to_geo = per_call(to_geo.transform, xyz0, 50_000)
+    return [
+        row("geodetic2ecef_cpp", per_call(geokern.geodetic2ecef_cpp, point),
+            [("pyproj Transformer.transform", scalar_to_ecef)], note="per call"),
+        row("geodetic2ecef_cy", per_call(geokern.geodetic2ecef_cy, point),
+            [("pyproj Transformer.transform", scalar_to_ecef)], note="per call"),
+        row("ecef2geodetic_cy", per_call(geokern.ecef2geodetic_cy, xyz0),
+            [("pyproj Transformer.transform", scalar_to_geo)], note="per call"),
+    ]
+
+
+def rows(n=N):
+    d = inputs(n)
+    return batch_rows(d) + scalar_rows(d)
+
+
+if __name__ == "__main__":
+    print(f"batches of {N} points ({geokern.__name__} {geokern.__version__})")
+    print_rows(rows())

@@ -15,23 +15,27 @@ import shapely
 import trimesh
 
 import geokern
-from timing import best_time, report
+from timing import best_time, copy_time, print_rows, report, row
 from shared import reference_box  # tests/shared.py, on the path through timing
 
 
-def bench_obj_file(folder):
+def obj_rows(folder, python_reader=True):
+    """The footprint of a ~50 MB OBJ file against trimesh.load (and, with
+    `python_reader`, against the tests' line-by-line Python reader)."""
     sphere = trimesh.creation.icosphere(subdivisions=8)
     path = os.path.join(folder, "icosphere.obj")
     with open(path, "w") as f:
         f.write(trimesh.exchange.obj.export_obj(sphere, include_normals=False, digits=8))
     size = os.path.getsize(path)
-    print(f"OBJ file: {len(sphere.faces)} triangles, {len(sphere.vertices)} vertices, "
-          f"{size / 1e6:.1f} MB")
+    note = (f"{len(sphere.faces)} triangles, {len(sphere.vertices)} vertices, "
+            f"{size / 1e6:.1f} MB")
     ours = best_time(lambda: geokern.generate_obb_2d_from_obj_file(path), repeat=5)
-    report("generate_obb_2d_from_obj_file", ours, [
-        ("trimesh.load", best_time(lambda: trimesh.load(path), repeat=2)),
-        ("line-by-line Python reader", best_time(lambda: reference_box(path), repeat=1)),
-    ])
+    peers = [("trimesh.load", best_time(lambda: trimesh.load(path), repeat=2))]
+    if python_reader:
+        peers.append(("line-by-line Python reader", best_time(lambda: reference_box(path),
+                                                               repeat=1)))
+    return [row("generate_obb_2d_from_obj_file", ours, peers,
+                copy_time(np.fromfile(path, np.uint8)), note)]
 
 
 def read_lines(path):
@@ -78,20 +82,26 @@ def bench_long_lines(folder):
     ])
 
 
-def bench_points():
+def points_rows():
     points = np.random.default_rng(7).normal(size=(200_000, 2)) * [300.0, 40.0]
     multipoint = shapely.multipoints(points)
     ours = best_time(lambda: geokern.generate_obb_2d_from_points(points), repeat=10)
-    report("generate_obb_2d_from_points, 200 000 points", ours, [
+    return [row("generate_obb_2d_from_points", ours, [
         ("shapely.oriented_envelope", best_time(lambda: shapely.oriented_envelope(multipoint),
                                                 repeat=5)),
         ("trimesh.bounds.oriented_bounds_2D",
          best_time(lambda: trimesh.bounds.oriented_bounds_2D(points), repeat=5)),
-    ])
+    ], copy_time(points), "200 000 points")]
+
+
+def rows(python_reader=True):
+    """The OBJ file and the point cloud (the long lines are not rows of the table)."""
+    with tempfile.TemporaryDirectory() as folder:
+        return obj_rows(folder, python_reader) + points_rows()
 
 
 if __name__ == "__main__":
     with tempfile.TemporaryDirectory() as folder:
-        bench_obj_file(folder)
+        print_rows(obj_rows(folder))
         bench_long_lines(folder)
-    bench_points()
+    print_rows(points_rows())

@@ -36,14 +36,36 @@ def per_call(fn, args, number=200_000, repeat=5):
     return best
 
 
+def row(function, ours, peers, copy=None, note=""):
+    """One measured function: our time, {peer: seconds}, and the time of a
+    plain copy of the same input bytes (None where no array goes in)."""
+    return {"function": function, "ours": ours, "peers": dict(peers), "copy": copy,
+            "note": note}
+
+
+def copy_time(*arrays):
+    """Best time of copying `arrays`, the floor a batch over them is held to."""
+    return best_time(lambda: [a.copy() for a in arrays], repeat=5)
+
+
 def report(title, ours, peers):
     """Prints our time and, for each (name, seconds) peer, peer time / ours."""
-    print(f"{title}: geokern {_fmt(ours)}")
+    print(f"{title}: geokern {fmt(ours)}")
     for name, seconds in peers:
-        print(f"    {name:<44} {_fmt(seconds):>10}   x{seconds / ours:8.1f}")
+        print(f"    {name:<44} {fmt(seconds):>10}   x{seconds / ours:8.1f}")
 
 
-def _fmt(seconds):
+def print_rows(rows):
+    """Prints rows made by row() the way report() prints one measurement."""
+    for r in rows:
+        title = f"{r['function']}, {r['note']}" if r["note"] else r["function"]
+        peers = list(r["peers"].items())
+        if r["copy"] is not None:
+            peers.append(("a plain copy of the input", r["copy"]))
+        report(title, r["ours"], peers)
+
+
+def fmt(seconds):
     if seconds >= 1e-3:
         return f"{seconds * 1e3:.1f} ms"
     if seconds >= 1e-6:

@@ -1,0 +1,118 @@
+"""Every benchmark in one report: geokern against its peers, against a plain
+copy of the same bytes, and its parallel batches on one thread and on all,
+on a quiet machine and with one core kept busy by a spinning process.
+
+Prints one table and writes it as report.json and report.png into --out.
+The thread timings run in fresh processes (OMP_NUM_THREADS=1, and unset),
+so that the OpenMP runtime reads the variable at its start.
+
+Usage: python bench/report.py [--out DIR]
+"""
+import argparse
+import contextlib
+import datetime
+import json
+import os
+import pathlib
+import platform
+import subprocess
+import sys
+import time
+
+import bench_china
+import bench_cli
+import bench_ecef
+import bench_mesh
+import bench_obb
+import report_table
+from timing import best_time
+
+import geokern
+
+CLI_ROWS = 1_000_000
+
+
+def batch_times():
+    """Best time of every parallel batch in this process, by name."""
+    calls = {**bench_ecef.batches(bench_ecef.inputs()), **bench_mesh.batches(bench_mesh.inputs())}
+    return {name: best_time(call) for name, call in calls.items()}
+
+
+def batch_times_in_child(threads):
+    """batch_times() in a fresh process; `threads` None leaves the default."""
+    env = dict(os.environ)
+    env.pop("OMP_NUM_THREADS", None)
+    if threads is not None:
+        env["OMP_NUM_THREADS"] = str(threads)
+    result = subprocess.run([sys.executable, __file__, "--batch-times"], env=env, check=True,
+                            stdout=subprocess.PIPE, text=True)
+    return json.loads(result.stdout)
+
+
+@contextlib.contextmanager
+def busy_core():
+    """One process spinning on a core for the length of the block; it is
+    killed however the block ends."""
+    spinner = subprocess.Popen([sys.executable, "-c", "while True: pass"])
+    try:
+        time.sleep(0.2)
+        yield
+    finally:
+        spinner.kill()
+        spinner.wait()
+
+
+def thread_timings():
+    one, default = batch_times_in_child(1), batch_times_in_child(None)
+    with busy_core():
+        busy_one, busy_default = batch_times_in_child(1), batch_times_in_child(None)
+    return {name: {"one": one[name], "all": default[name], "busy_one": busy_one[name],
+                   "busy_all": busy_default[name]} for name in one}
+
+
+def section(title, measure):
+    print(f"== {title}", file=sys.stderr, flush=True)
+    start = time.perf_counter()
+    result = measure()
+    print(f"   {time.perf_counter() - start:.0f} s", file=sys.stderr, flush=True)
+    return result
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--out", default="bench-report", help="folder of report.json and "
+                        "report.png (default: bench-report)")
+    parser.add_argument("--batch-times", action="store_true", help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    if args.batch_times:
+        print(json.dumps(batch_times()))
+        return
+
+    load_before = os.getloadavg()[0]
+    rows = (section("earth-centred and Web Mercator", bench_ecef.rows)
+            + section("mesh normals", bench_mesh.rows)
+            # The line-by-line Python reader alone would take most of the run.
+            + section("footprint boxes", lambda: bench_obb.rows(python_reader=False))
+            + section("China datums", bench_china.rows)
+            + section("geokern convert", lambda: bench_cli.measure(CLI_ROWS, repeat=2)))
+    threads = section("thread scaling, quiet and with one core busy", thread_timings)
+    report = report_table.build(rows, threads)
+    context = {"geokern": geokern.__version__, "python": platform.python_version(),
+               "machine": platform.machine(), "cpus": os.cpu_count(),
+               "date": datetime.datetime.now(datetime.UTC).isoformat(timespec="seconds"),
+               "load_average_1min": [load_before, os.getloadavg()[0]]}
+    # Other processes on the machine change every figure; the load average
+    # before and after the run tells a reader whether it was quiet.
+    print(f"geokern {context['geokern']}, {context['cpus']} CPUs, {context['date']}; "
+          f"load average {load_before:.2f} before the run, {os.getloadavg()[0]:.2f} after; "
+          "best of several repeats, one report run")
+    print(report_table.format_text(report))
+    out = pathlib.Path(args.out)
+    out.mkdir(parents=True, exist_ok=True)
+    report_table.write_json(report, out / "report.json", **context)
+    report_table.plot(report, out / "report.png")
+    print(f"wrote {out / 'report.json'} and {out / 'report.png'}")
+
+
+if __name__ == "__main__":
+    main()

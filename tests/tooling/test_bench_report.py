@@ -1,0 +1,56 @@
+"""The benchmark report's table builder, on made-up rows (nothing is timed)."""
+
+import json
+import pathlib
+import sys
+
+import pytest
+
+sys.path.insert(0, str(pathlib.Path(__file__).parents[2] / "bench"))
+import report_table  # noqa: E402
+
+
+def row(function, ours, peers, copy=None, note=""):
+    return {"function": function, "ours": ours, "peers": peers, "copy": copy, "note": note}
+
+
+ROWS = [
+    row("geodetic2ecef_fast_array", 0.010,
+        {"pyproj 4979->4978": 0.160, "pymap3d.geodetic2ecef": 0.5}, copy=0.008),
+    row("ecef2geodetic_nparray_cy", 0.040, {"pyproj 4978->4979": 0.200}, copy=0.008),
+    row("geodetic2ecef_cpp", 1e-7, {"pyproj Transformer.transform": 4e-7}, note="per call"),
+]
+THREADS = {"geodetic2ecef_fast_array": {"one": 0.02, "all": 0.01, "busy_one": 0.02,
+                                        "busy_all": 0.03}}
+
+
+@pytest.fixture
+def report():
+    return report_table.build(ROWS, THREADS)
+
+
+def test_targets_are_judged_on_the_right_peer_and_bound(report):
+    by_target = {(t["function"], t["target"]): (t["value"], t["met"]) for t in report["targets"]}
+    assert by_target[("geodetic2ecef_fast_array", ">= 15.0x pyproj 4979->4978")] == (16.0, True)
+    assert by_target[("geodetic2ecef_fast_array", "<= 1.5x a copy")] == (1.25, True)
+    assert by_target[("ecef2geodetic_nparray_cy", ">= 8.0x pyproj 4978->4979")] == (5.0, False)
+    speedup = [t for t in report["targets"] if "faster" in t["target"]]
+    busy = [t for t in report["targets"] if "busy" in t["target"]]
+    assert [(t["value"], t["met"]) for t in speedup] == [(2.0, True)]
+    assert [(t["value"], t["met"]) for t in busy] == [(1.5, False)]
+    # Peers without a target (pymap3d) and scalar rows add no targets.
+    assert len(report["targets"]) == 5
+
+
+def test_text_json_and_chart_carry_the_same_figures(report, tmp_path):
+    text = report_table.format_text(report)
+    assert "16.00x (>= 15: met)" in text
+    assert "5.00x (>= 8: NOT MET)" in text
+    assert "targets: 3 of 5 met" in text
+    assert text.count("geodetic2ecef_fast_array ") == 1 + 1  # peer lines share the name
+    report_table.write_json(report, tmp_path / "r.json", cpus=2)
+    data = json.loads((tmp_path / "r.json").read_text())
+    assert data["cpus"] == 2 and data["rows"] == json.loads(json.dumps(report["rows"]))
+    pytest.importorskip("matplotlib")
+    report_table.plot(report, tmp_path / "r.png")
+    assert (tmp_path / "r.png").read_bytes()[:4] == b"\x89PNG"
