@@ -19,6 +19,7 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <atomic>
 
 namespace gk {
@@ -42,9 +43,7 @@ inline constexpr Py_ssize_t kMinRowsPerChunk = 256;
 
 inline Py_ssize_t default_chunk_rows(Py_ssize_t n, Py_ssize_t threads) {
     const Py_ssize_t share = n / (8 * (threads > 0 ? threads : 1));
-    return share > kMaxRowsPerChunk ? kMaxRowsPerChunk
-           : share < kMinRowsPerChunk ? kMinRowsPerChunk
-                                      : share;
+    return std::clamp(share, kMinRowsPerChunk, kMaxRowsPerChunk);
 }
 
 // The row loop, for a caller that has already released the lock (inside
