@@ -2,11 +2,11 @@
 //
 // Call parallel_rows / parallel_groups with the interpreter lock held and
 // every argument and result already converted: the lock is released for
-// the whole loop phase (also when n is 0), the rows are split statically
-// into one contiguous block per OpenMP thread, and the lock is re-acquired
-// before returning.  With T threads, thread t takes q + 1 rows from
-// t * (q + 1) when t < r, and q rows from t * q + r otherwise
-// (q = n / T, r = n % T).
+// the whole loop phase (also when n is 0), the rows are handed out in
+// chunks that each OpenMP thread takes from a shared counter as soon as it
+// is free, and the lock is re-acquired before returning.  A thread that
+// shares its core with another process thus takes fewer chunks instead of
+// holding the others up at the end of the loop.
 //
 // The callbacks must not touch Python objects, allocate or throw: they run
 // with the lock released, and every error of a batch function is raised
@@ -19,6 +19,7 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <atomic>
 
 namespace gk {
@@ -32,37 +33,54 @@ void without_gil(F&& f) {
     Py_END_ALLOW_THREADS
 }
 
-// The row split, for a caller that has already released the lock (inside
-// without_gil, after serial work of its own): each thread's block is handed
-// to `group(i, count)` in consecutive groups of `Width` rows (the last
-// group of a block may be shorter).  With Width > 1 this serves SIMD
-// kernels whose lanes are independent, so that a row's result does not
-// depend on which group or thread it falls into.  Every
-// kRowsPerSignalCheck rows the calling thread (the team's thread 0) looks
-// for pending signals; when a handler raised, every thread stops after
-// its current stretch and the result is false (the exception set).
+// Rows per chunk when the caller does not choose: about eight chunks per
+// thread, so that a thread slowed down by another process gives its share
+// to the others, but never more than kMaxRowsPerChunk rows (a chunk still
+// running when the others are done is the loop's tail) and never less than
+// kMinRowsPerChunk (a take from the counter costs a shared cache line).
+inline constexpr Py_ssize_t kMaxRowsPerChunk = Py_ssize_t{1} << 14;
+inline constexpr Py_ssize_t kMinRowsPerChunk = 256;
+
+inline Py_ssize_t default_chunk_rows(Py_ssize_t n, Py_ssize_t threads) {
+    const Py_ssize_t share = n / (8 * (threads > 0 ? threads : 1));
+    return std::clamp(share, kMinRowsPerChunk, kMaxRowsPerChunk);
+}
+
+// The row loop, for a caller that has already released the lock (inside
+// without_gil, after serial work of its own).  Rows go out in chunks of
+// `chunk` rows (0: default_chunk_rows; rounded up to a multiple of Width),
+// so every chunk starts on a multiple of Width; each chunk is handed to
+// `group(i, count)` in consecutive groups of Width rows (only the last
+// group of the last chunk may be shorter).  With Width > 1 this serves
+// SIMD kernels whose lanes are independent, so that a row's result does
+// not depend on which group, chunk or thread it falls into.  Whenever the
+// calling thread (the team's thread 0) has done kRowsPerSignalCheck rows
+// since its last look, it looks for pending signals; when a handler
+// raised, every thread stops after its current chunk and the result is
+// false (the exception set).
 template <int Width, class GroupFn>
-[[nodiscard]] bool team_groups(Py_ssize_t n, GroupFn&& group) {
+[[nodiscard]] bool team_groups(Py_ssize_t n, GroupFn&& group, Py_ssize_t chunk = 0) {
     static_assert(kRowsPerSignalCheck % Width == 0);
     if (n <= 0) return true;
     std::atomic<bool> stop{false};
+    std::atomic<Py_ssize_t> next{0};
 #pragma omp parallel
     {
-        const Py_ssize_t threads = omp_get_num_threads();
-        const Py_ssize_t t = omp_get_thread_num();
-        const Py_ssize_t q = n / threads;
-        const Py_ssize_t r = n % threads;
-        const Py_ssize_t begin = t < r ? t * (q + 1) : t * q + r;
-        const Py_ssize_t end = begin + (t < r ? q + 1 : q);
-        for (Py_ssize_t stretch = begin; stretch < end; stretch += kRowsPerSignalCheck) {
-            if (stretch > begin) {
-                if (t == 0 && signal_raised_unlocked()) stop.store(true, std::memory_order_relaxed);
-                if (stop.load(std::memory_order_relaxed)) break;
+        Py_ssize_t rows = chunk > 0 ? chunk : default_chunk_rows(n, omp_get_num_threads());
+        rows = (rows + Width - 1) / Width * Width;
+        const bool checks_signals = omp_get_thread_num() == 0;
+        Py_ssize_t unchecked = 0;
+        while (!stop.load(std::memory_order_relaxed)) {
+            const Py_ssize_t begin = next.fetch_add(rows, std::memory_order_relaxed);
+            if (begin >= n) break;
+            const Py_ssize_t end = n - begin < rows ? n : begin + rows;
+            for (Py_ssize_t i = begin; i < end; i += Width) {
+                group(i, static_cast<int>(end - i < Width ? end - i : Width));
             }
-            const Py_ssize_t stretch_end =
-                end - stretch < kRowsPerSignalCheck ? end : stretch + kRowsPerSignalCheck;
-            for (Py_ssize_t i = stretch; i < stretch_end; i += Width) {
-                group(i, static_cast<int>(stretch_end - i < Width ? stretch_end - i : Width));
+            unchecked += end - begin;
+            if (checks_signals && unchecked >= kRowsPerSignalCheck) {
+                unchecked = 0;
+                if (signal_raised_unlocked()) stop.store(true, std::memory_order_relaxed);
             }
         }
     }

@@ -1,4 +1,6 @@
-"""The parallel row loop: results independent of the thread count."""
+"""The parallel row loop: results independent of the thread count and of
+how the rows are split into chunks (the chunk size follows the row count
+and the thread count, so the sizes and counts below force many splits)."""
 
 import hashlib
 import threading
@@ -11,7 +13,7 @@ import geokern
 DIGEST = """
     import hashlib, numpy as np, geokern
     rng = np.random.default_rng(3)
-    for n in (1, 2, 3, 5, 1001, 100003):
+    for n in (1, 2, 3, 5, 1001, 4099, 100003, 300007):
         rows = np.column_stack([rng.uniform(-180, 180, n), rng.uniform(-90, 90, n),
                                 rng.uniform(-1e3, 1e6, n)])
         for f in (geokern.geodetic2ecef_fast_array, geokern.geodetic_to_web_mercator_fast_array,
@@ -24,7 +26,7 @@ DIGEST = """
 """
 
 
-@pytest.mark.parametrize("threads", ["1", "3", "16"])
+@pytest.mark.parametrize("threads", ["1", "2", "3", "5", "16"])
 def test_thread_count_does_not_change_results(python, threads):
     assert python(DIGEST, {"OMP_NUM_THREADS": threads}) == python(DIGEST)
 
