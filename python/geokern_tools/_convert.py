@@ -37,7 +37,7 @@ geokern.out_of_china_cpp does not affect them).
 from __future__ import annotations
 
 from collections.abc import Callable
-from typing import Final
+from typing import Any, Final
 
 import numpy as np
 import numpy.typing as npt
@@ -86,15 +86,26 @@ def _unknown(crs: CRS) -> str:
     return f"unknown reference system {crs!r}; expected one of {', '.join(CRS_NAMES)} or EPSG {codes}"
 
 
+def check_points(dtype: np.dtype[Any], shape: tuple[int, ...], src: str) -> None:
+    """Raises what `convert` raises for points of this dtype and shape in `src`."""
+    if dtype.kind not in "fiu":
+        raise TypeError(f"points must be real numbers, got an array of dtype {dtype}")
+    if len(shape) != 2 or shape[1] not in (2, 3):
+        raise ValueError(f"points must have shape (N, 2) or (N, 3), got {shape}")
+    if src == "ecef" and shape[1] != 3:
+        raise ValueError(f"ecef points must have 3 columns (X, Y, Z), got {shape[1]}")
+
+
+def result_columns(src: str, dst: str, k: int) -> int:
+    """Columns of the result of converting `k` columns: 3 to or from ECEF,
+    else `k`."""
+    return 3 if "ecef" in (src, dst) else k
+
+
 def _as_points(points: npt.ArrayLike, src: str) -> _Array:
     """`points` as a float64 array of 2 or 3 columns (3 for ECEF), checked."""
     arr = np.asarray(points)
-    if arr.dtype.kind not in "fiu":
-        raise TypeError(f"points must be real numbers, got an array of dtype {arr.dtype}")
-    if arr.ndim != 2 or arr.shape[1] not in (2, 3):
-        raise ValueError(f"points must have shape (N, 2) or (N, 3), got {arr.shape}")
-    if src == "ecef" and arr.shape[1] != 3:
-        raise ValueError(f"ecef points must have 3 columns (X, Y, Z), got {arr.shape[1]}")
+    check_points(arr.dtype, arr.shape, src)
     return arr.astype(np.float64, copy=False)
 
 
@@ -177,7 +188,7 @@ def convert(points: npt.ArrayLike, src: CRS, dst: CRS) -> npt.NDArray[np.float64
     arr = _as_points(points, src_name)
     if src_name == dst_name:
         return np.array(arr, dtype=np.float64, order="C", copy=True)
-    k = 3 if "ecef" in (src_name, dst_name) else arr.shape[1]
+    k = result_columns(src_name, dst_name, arr.shape[1])
     direct = _STEPS.get((src_name, dst_name))
     if direct is not None:
         return _columns(direct(arr), k)

@@ -15,6 +15,7 @@ from typing import Any
 
 from geokern_tools._convert import CRS_NAMES, crs_name
 from geokern_tools._errors import DataError, UsageError
+from geokern_tools._scheduler import local_workers
 
 _CRS_HELP = f"one of {', '.join(CRS_NAMES)} or EPSG 4326, 4979, 4978, 3857"
 
@@ -28,8 +29,11 @@ def _crs(text: str) -> str:
 
 def _scheduler(text: str) -> str:
     """"local", "local:N" or the address of a running Dask scheduler."""
-    if text == "local" or (text.startswith("local:") and text[6:].isdigit() and int(text[6:]) > 0):
-        return text
+    try:
+        if local_workers(text) is not None:
+            return text
+    except ValueError:
+        pass
     if text.startswith("local") or ":" not in text:
         raise argparse.ArgumentTypeError(
             f"{text!r}: expected local, local:N (N > 0) or a scheduler address host:port")
@@ -166,7 +170,7 @@ def _cmd_info(args: argparse.Namespace) -> int:
         from geokern_tools._native import (  # type: ignore[import-not-found, unused-ignore]
             build_info)
 
-        info = build_info()
+        info: dict[str, object] = dict(build_info())
     except ImportError:
         info = {}
     print(f"compiler: {info.get('compiler', 'unknown (native helper not built)')}")

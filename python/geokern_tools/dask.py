@@ -35,8 +35,10 @@ import dask.array as da
 import dask.bag as db
 
 from geokern_tools._columns import convert_table, output_names, pick_columns
-from geokern_tools._convert import CRS, convert as _convert_points, crs_name
+from geokern_tools._convert import CRS, check_points, crs_name, result_columns
+from geokern_tools._convert import convert as _convert_points
 from geokern_tools._errors import DataError
+from geokern_tools._scheduler import local_workers
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -50,19 +52,6 @@ with warnings.catch_warnings():
 
 __all__ = ["client_for", "convert", "convert_dataframe", "convert_parquet_dataset",
            "footprint_files", "footprints"]
-
-def _result_columns(src: str, dst: str, k: int) -> int:
-    """Columns of the result of converting `k` columns (the column rules of
-    geokern_tools.convert)."""
-    return 3 if "ecef" in (src, dst) else k
-
-
-def _check_columns(src: str, k: int) -> None:
-    if k not in (2, 3):
-        raise ValueError(f"points must have 2 or 3 columns, got {k}")
-    if src == "ecef" and k != 3:
-        raise ValueError(f"ecef points must have 3 columns (X, Y, Z), got {k}")
-
 
 # ============================================================================
 # Arrays and data frames
@@ -78,15 +67,11 @@ def convert(darr: da.Array, src: CRS, dst: CRS) -> da.Array:
     columns to or from ECEF and the input's count otherwise.
     """
     src_name, dst_name = crs_name(src), crs_name(dst)
-    if darr.ndim != 2:
-        raise ValueError(f"points must have shape (N, 2) or (N, 3), got {darr.shape}")
-    if darr.dtype.kind not in "fiu":
-        raise TypeError(f"points must be real numbers, got an array of dtype {darr.dtype}")
+    check_points(darr.dtype, darr.shape, src_name)
     k = darr.shape[1]
-    _check_columns(src_name, k)
     if darr.numblocks[1] != 1:
         darr = darr.rechunk({1: -1})
-    out_k = _result_columns(src_name, dst_name, k)
+    out_k = result_columns(src_name, dst_name, k)
     return da.map_blocks(_convert_points, darr, src_name, dst_name, dtype=np.float64,
                          chunks=(darr.chunks[0], (out_k,)),
                          meta=np.empty((0, out_k), dtype=np.float64))
@@ -117,11 +102,12 @@ def convert_dataframe(ddf: dd.DataFrame, columns: Sequence[str], src: CRS, dst: 
     """
     src_name, dst_name = crs_name(src), crs_name(dst)
     columns = list(columns)
-    _check_columns(src_name, len(columns))
+    # The coordinate columns as points: their count is what is checked.
+    check_points(np.dtype(np.float64), (0, len(columns)), src_name)
     missing = [name for name in columns if name not in ddf.columns]
     if missing:
         raise ValueError(f"no column {missing[0]!r} (columns: {', '.join(map(str, ddf.columns))})")
-    out_k = _result_columns(src_name, dst_name, len(columns))
+    out_k = result_columns(src_name, dst_name, len(columns))
     out = list(columns if out_columns is None else out_columns)
     if len(out) != out_k:
         raise ValueError(f"out_columns must name the {out_k} result columns, got {len(out)}")
@@ -156,18 +142,6 @@ def footprints(paths: Sequence[str],
 # ============================================================================
 
 
-def _local_workers(scheduler: str) -> int | None:
-    """N of "local" (the number of cores) or "local:N"; None for an address."""
-    if scheduler == "local":
-        return os.cpu_count() or 1
-    if scheduler.startswith("local:"):
-        count = scheduler[len("local:"):]
-        if not count.isdigit() or int(count) < 1:
-            raise ValueError(f"local:N needs a positive number of workers, got {scheduler!r}")
-        return int(count)
-    return None
-
-
 # Worker memory for chunk-sized results.  Dask sets MALLOC_TRIM_THRESHOLD_
 # in its workers, which also freezes glibc's mmap threshold at 128 KiB: every
 # chunk's result array is then fresh memory from the kernel, faulted in page
@@ -195,7 +169,7 @@ def client_for(scheduler: str) -> Iterator[Client]:
     """
     from distributed import Client, LocalCluster
 
-    workers = _local_workers(scheduler)
+    workers = local_workers(scheduler)
     if workers is None:
         with Client(scheduler) as client:
             yield client
