@@ -1,6 +1,7 @@
 // geokern module layer: typed array views (see view.hpp).
 #include "module/view.hpp"
 
+#include "module/errors.hpp"
 #include "module/numpy_calls.hpp"
 #include "module/ref.hpp"
 #include "module/state.hpp"
@@ -314,7 +315,7 @@ void ArrayView::drop_acquisition() {
     } else if (old < 1) {
         char message[80];
         std::snprintf(message, sizeof message, "Acquisition count is %d (line %d)", old - 1,
-                      __LINE__);
+                      line_here());
         Py_FatalError(message);
     }
     slice_ = empty_slice();

@@ -25,7 +25,7 @@ PyObject* fastcall(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     // serialises the first calls).
     static PyObject* defaults = nullptr;
     if (F.spec.make_defaults && !defaults && !(defaults = F.spec.make_defaults())) {
-        add_traceback(F.traced, __LINE__);
+        add_traceback(F.traced, line_here());
         return nullptr;
     }
     PyObject* argv[kMaxArgs];
