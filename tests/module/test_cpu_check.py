@@ -7,10 +7,13 @@ library has code that runs when the library is loaded.  Both are read off
 the build's object files.
 """
 
+import importlib
+import os
 import pathlib
 import re
 import shutil
 import subprocess
+import sys
 
 import pytest
 
@@ -63,3 +66,20 @@ def test_no_code_runs_when_the_library_is_loaded():
         if ".init_array" in sections or ".ctors" in sections:
             initialisers.append(o.name)
     assert initialisers == []
+
+
+@pytest.mark.parametrize("module", ["geokern", "geokern_tools._native"])
+def test_import_refuses_a_processor_without_the_instructions(module):
+    # The C library reports a feature switched off by GLIBC_TUNABLES as not
+    # usable, which stands in for a processor that lacks it.  The library is
+    # loaded from its file, so that no other module's check comes first.
+    path = importlib.import_module(module).__file__
+    load = ("import importlib.util as u\n"
+            f"spec = u.spec_from_file_location({module!r}, {path!r})\n"
+            "u.module_from_spec(spec)")
+    env = dict(os.environ, GLIBC_TUNABLES="glibc.cpu.hwcaps=-AVX2,-FMA")
+    done = subprocess.run([sys.executable, "-c", load], env=env, capture_output=True, text=True)
+    assert done.returncode == 1
+    assert done.stderr.rstrip().splitlines()[-1] == (
+        f"ImportError: {module} needs an x86-64-v3 processor (AVX2, FMA, BMI1/2); "
+        "this one lacks AVX2, FMA")
