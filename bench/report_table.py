@@ -2,9 +2,12 @@
 targets judged, and the same figures out as text, JSON and a bar chart.
 
 A row is what timing.row() makes: {"function", "ours", "peers": {name:
-seconds}, "copy", "note"}.  Thread timings map a parallel batch to its best
-times {"one", "all", "busy_one", "busy_all"}: OMP_NUM_THREADS=1 and the
-default thread count, on a quiet machine and with one core kept busy.
+seconds}, "copy", "note", "floor"}; a scalar entry point's "floor" is the
+time of the empty function with its argument count, and the table gives
+ours as a multiple of it where a batch gets ours as a multiple of a copy.
+Thread timings map a parallel batch to its best times {"one", "all",
+"busy_one", "busy_all"}: OMP_NUM_THREADS=1 and the default thread count,
+on a quiet machine and with one core kept busy.
 """
 import json
 
@@ -46,6 +49,7 @@ def build(rows, threads):
     lines, targets = [], []
     for r in rows:
         copy_multiple = r["ours"] / r["copy"] if r["copy"] else None
+        floor_multiple = r["ours"] / r["floor"] if r.get("floor") else None
         most_copy = COPY_TARGETS.get(r["function"])
         if most_copy is not None and copy_multiple is not None:
             targets.append({"function": r["function"], "target": f"<= {most_copy}x a copy",
@@ -59,6 +63,7 @@ def build(rows, threads):
             lines.append({"function": r["function"], "note": r["note"], "peer": peer,
                           "peer_s": seconds, "ours_s": r["ours"], "ratio": ratio,
                           "copy_multiple": copy_multiple if i == 0 else None,
+                          "floor_multiple": floor_multiple if i == 0 else None,
                           "peer_target": least,
                           "copy_target": most_copy if i == 0 and copy_multiple else None})
     thread_lines = []
@@ -98,7 +103,7 @@ def format_text(report):
 
     width = max([len(title(line)) for line in report["rows"]] + [38])
     out = [f"{'function':<{width}} {'peer':<33} {'peer':>10} {'ours':>10} "
-           f"{'peer/ours':<24} ours/copy"]
+           f"{'peer/ours':<24} ours/copy (batch) or /empty function (scalar)"]
     last = None
     for line in report["rows"]:
         name = title(line)
@@ -109,6 +114,8 @@ def format_text(report):
         copy_cell = _times(copy, line["copy_target"] and f"<= {line['copy_target']:g}",
                            copy is not None and line["copy_target"] is not None
                            and copy <= line["copy_target"])
+        if line.get("floor_multiple") is not None:
+            copy_cell = f"{line['floor_multiple']:.2f}x empty function"
         out.append(f"{name if name != last else '':<{width}} {line['peer'] or '':<33} "
                    f"{_time(line['peer_s']):>10} {_time(line['ours_s']):>10} "
                    f"{peer_cell:<24} {copy_cell}")

@@ -36,11 +36,21 @@ def per_call(fn, args, number=200_000, repeat=5):
     return best
 
 
-def row(function, ours, peers, copy=None, note=""):
+def row(function, ours, peers, copy=None, note="", floor=None):
     """One measured function: our time, {peer: seconds}, and the time of a
-    plain copy of the same input bytes (None where no array goes in)."""
+    plain copy of the same input bytes (None where no array goes in); for a
+    scalar entry point, `floor` is the time of a call of the empty function
+    with the same argument count (geokern_tools._native._noop2/_noop3)."""
     return {"function": function, "ours": ours, "peers": dict(peers), "copy": copy,
-            "note": note}
+            "note": note, "floor": floor}
+
+
+def floor_time(args, number=200_000):
+    """Per-call time of the empty function of geokern's function type taking
+    len(args) arguments: the interpreter's call, the function object and the
+    argument matching, timed the way per_call times a scalar entry point."""
+    from geokern_tools import _native
+    return per_call(getattr(_native, f"_noop{len(args)}"), args, number)
 
 
 def copy_time(*arrays):
@@ -63,6 +73,9 @@ def print_rows(rows):
         if r["copy"] is not None:
             peers.append(("a plain copy of the input", r["copy"]))
         report(title, r["ours"], peers)
+        if r.get("floor") is not None:
+            print(f"    {'the empty function, same arguments':<44} {fmt(r['floor']):>10}   "
+                  f"ours = x{r['ours'] / r['floor']:.2f} of it")
 
 
 def fmt(seconds):
