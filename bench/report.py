@@ -1,6 +1,9 @@
 """Every benchmark in one report: geokern against its peers, against a plain
-copy of the same bytes, and its parallel batches on one thread and on all,
-on a quiet machine and with one core kept busy by a spinning process.
+copy of the same bytes (batches) or an empty function (scalar entry
+points), its parallel batches on one thread and on all, on a quiet machine
+and with one core kept busy by a spinning process, the peak extra memory
+of every batch against its result, and where a batch's time goes on one
+thread and on two.
 
 Prints one table and writes it as report.json and report.png into --out.
 The thread timings run in fresh processes (OMP_NUM_THREADS=1, and unset),
@@ -22,8 +25,10 @@ import time
 import bench_china
 import bench_cli
 import bench_ecef
+import bench_memory
 import bench_mesh
 import bench_obb
+import bench_threads
 import report_table
 from timing import best_time
 
@@ -96,7 +101,9 @@ def main():
             + section("China datums", bench_china.rows)
             + section("geokern convert", lambda: bench_cli.measure(CLI_ROWS, repeat=2)))
     threads = section("thread scaling, quiet and with one core busy", thread_timings)
-    report = report_table.build(rows, threads)
+    memory = section("peak extra memory, a fresh process per function", bench_memory.rows)
+    analysis = section("where a batch's time goes on one and two threads", bench_threads.measure)
+    report = report_table.build(rows, threads, memory)
     context = {"geokern": geokern.__version__, "python": platform.python_version(),
                "machine": platform.machine(), "cpus": os.cpu_count(),
                "date": datetime.datetime.now(datetime.UTC).isoformat(timespec="seconds"),
@@ -107,9 +114,11 @@ def main():
           f"load average {load_before:.2f} before the run, {os.getloadavg()[0]:.2f} after; "
           "best of several repeats, one report run")
     print(report_table.format_text(report))
+    print()
+    print(bench_threads.format_text(analysis))
     out = pathlib.Path(args.out)
     out.mkdir(parents=True, exist_ok=True)
-    report_table.write_json(report, out / "report.json", **context)
+    report_table.write_json(report, out / "report.json", thread_analysis=analysis, **context)
     report_table.plot(report, out / "report.png")
     print(f"wrote {out / 'report.json'} and {out / 'report.png'}")
 

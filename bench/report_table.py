@@ -7,7 +7,9 @@ time of the empty function with its argument count, and the table gives
 ours as a multiple of it where a batch gets ours as a multiple of a copy.
 Thread timings map a parallel batch to its best times {"one", "all",
 "busy_one", "busy_all"}: OMP_NUM_THREADS=1 and the default thread count,
-on a quiet machine and with one core kept busy.
+on a quiet machine and with one core kept busy.  Memory lines are what
+bench_memory.rows() makes: each batch's peak extra memory (RSS and
+tracemalloc) against its result, judged there against a bound.
 """
 import json
 
@@ -30,6 +32,7 @@ COPY_TARGETS = {name: 1.5 for name in (
     "web_mercator_to_geodetic_fast_array", "web_mercator_to_ecef_fast_array")}
 # Time on one thread / time on all threads, at least (two cores).
 THREAD_SPEEDUP = 1.8
+MiB = 1 << 20
 
 
 def _verdict(met):
@@ -43,9 +46,9 @@ def _peer_target(function, peer):
     return None
 
 
-def build(rows, threads):
-    """The report as one JSON-ready dict: table lines, thread lines and every
-    target with its measured value and verdict."""
+def build(rows, threads, memory=()):
+    """The report as one JSON-ready dict: table lines, thread lines, memory
+    lines and every target with its measured value and verdict."""
     lines, targets = [], []
     for r in rows:
         copy_multiple = r["ours"] / r["copy"] if r["copy"] else None
@@ -76,7 +79,11 @@ def build(rows, threads):
                         "than one", "value": busy, "met": busy <= 1.0})
         thread_lines.append({"function": function, **t, "speedup": speedup,
                              "busy_all_over_one": busy})
-    return {"rows": lines, "threads": thread_lines, "targets": targets}
+    for m in memory:
+        targets.append({"function": m["function"], "target": "peak extra memory <= result "
+                        f"+ interface temporaries + {m['bound'] / MiB:g} MiB",
+                        "value": m["over_result"] / MiB, "met": m["met"]})
+    return {"rows": lines, "threads": thread_lines, "memory": list(memory), "targets": targets}
 
 
 def _time(seconds):
@@ -129,10 +136,24 @@ def format_text(report):
             out.append(f"{t['function']:<{width}} {_time(t['one']):>10} {_time(t['all']):>10} "
                        f"{speed:<22} {_time(t['busy_one']):>10} {_time(t['busy_all']):>10} "
                        f"{busy}")
+    if report.get("memory"):
+        out += ["", format_memory(report["memory"], width)]
     met = sum(t["met"] for t in report["targets"])
     out += ["", f"targets: {met} of {len(report['targets'])} met"]
     out += [f"  NOT MET  {t['function']}: {t['target']} (measured {t['value']:.2f})"
             for t in report["targets"] if not t["met"]]
+    return "\n".join(out)
+
+
+def format_memory(memory, width=40):
+    """The memory lines (bench_memory) as a plain-text table, in MiB."""
+    out = [f"{'peak extra memory, MiB':<{width}} {'input':>10} {'result':>8} {'interface':>9} "
+           f"{'RSS':>8} {'traced':>8} {'over':>7}  (over: the larger peak - result - interface)"]
+    for m in memory:
+        out.append(f"{m['function']:<{width}} {m['n']:>10} {m['result'] / MiB:>8.1f} "
+                   f"{m['interface'] / MiB:>9.1f} {m['rss_extra'] / MiB:>8.1f} "
+                   f"{m['traced_extra'] / MiB:>8.1f} {m['over_result'] / MiB:>7.1f}  "
+                   f"(<= {m['bound'] / MiB:g}: {_verdict(m['met'])})")
     return "\n".join(out)
 
 
