@@ -102,7 +102,8 @@ def main():
             + section("geokern convert", lambda: bench_cli.measure(CLI_ROWS, repeat=2)))
     threads = section("thread scaling, quiet and with one core busy", thread_timings)
     memory = section("peak extra memory, a fresh process per function", bench_memory.rows)
-    analysis = section("where a batch's time goes on one and two threads", bench_threads.measure)
+    analysis = section("where a batch's time goes on one and two threads",
+                       bench_threads.measure_in_child)
     report = report_table.build(rows, threads, memory)
     context = {"geokern": geokern.__version__, "python": platform.python_version(),
                "machine": platform.machine(), "cpus": os.cpu_count(),
