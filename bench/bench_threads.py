@@ -62,15 +62,15 @@ BATCHES = ("geodetic2ecef_fast_array", "geodetic_to_web_mercator_fast_array",
 REUSING_ALLOCATOR = "glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=4294967296"
 
 
-def in_turns(cases, set_threads, repeat=REPEAT):
-    """Best seconds per call of every case on 1 and 2 threads, timed in
+def in_turns(cases, set_threads, repeat=REPEAT, counts=(1, 2)):
+    """Best seconds per call of every case on each thread count, timed in
     turn: {"1": {label: s}, "2": {...}}.  `cases` maps a label to (a call
     taking the thread count, calls per timing, scale)."""
-    best = {"1": {}, "2": {}}
+    best = {str(threads): {} for threads in counts}
     gc.collect()
     for _ in range(repeat):
         for label, (call, number, scale) in cases.items():
-            for threads in (1, 2):
+            for threads in counts:
                 set_threads(threads)
                 start = time.perf_counter()
                 for _ in range(number):
@@ -82,8 +82,14 @@ def in_turns(cases, set_threads, repeat=REPEAT):
 
 
 def omp_threads(threads):
-    # The OpenMP runtime geokern is linked with (one copy per process).
+    """Sets the thread count of the next parallel regions: the OpenMP
+    runtime geokern is linked with has one copy per process."""
     ctypes.CDLL("libgomp.so.1").omp_set_num_threads(threads)
+
+
+def default_threads():
+    """The thread count a parallel region gets before omp_threads is called."""
+    return ctypes.CDLL("libgomp.so.1").omp_get_max_threads()
 
 
 def small_pages(call):

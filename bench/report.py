@@ -6,8 +6,10 @@ of every batch against its result, and where a batch's time goes on one
 thread and on two.
 
 Prints one table and writes it as report.json and report.png into --out.
-The thread timings run in fresh processes (OMP_NUM_THREADS=1, and unset),
-so that the OpenMP runtime reads the variable at its start.
+The thread timings run in a fresh process (OMP_NUM_THREADS unset) that
+times every batch on one thread and on the default count in turn, setting
+the count through the OpenMP runtime between calls: the machine may be
+shared, and a busy moment then costs both counts alike.
 
 Usage: python bench/report.py [--out DIR]
 """
@@ -30,7 +32,6 @@ import bench_mesh
 import bench_obb
 import bench_threads
 import report_table
-from timing import best_time
 
 import geokern
 
@@ -38,17 +39,21 @@ CLI_ROWS = 1_000_000
 
 
 def batch_times():
-    """Best time of every parallel batch in this process, by name."""
+    """Best time of every parallel batch in this process on one thread and on
+    the default thread count, timed in turn: {"one": {name: s}, "all": ...}.
+    On a shared machine a busy moment then costs both counts alike."""
     calls = {**bench_ecef.batches(bench_ecef.inputs()), **bench_mesh.batches(bench_mesh.inputs())}
-    return {name: best_time(call) for name, call in calls.items()}
+    default = bench_threads.default_threads()
+    best = bench_threads.in_turns({name: (lambda _, c=call: c(), 1, 1)
+                                   for name, call in calls.items()},
+                                  bench_threads.omp_threads, repeat=5, counts=(1, default))
+    return {"one": best["1"], "all": best[str(default)]}
 
 
-def batch_times_in_child(threads):
-    """batch_times() in a fresh process; `threads` None leaves the default."""
+def batch_times_in_child():
+    """batch_times() in a fresh process, OMP_NUM_THREADS unset."""
     env = dict(os.environ)
     env.pop("OMP_NUM_THREADS", None)
-    if threads is not None:
-        env["OMP_NUM_THREADS"] = str(threads)
     result = subprocess.run([sys.executable, __file__, "--batch-times"], env=env, check=True,
                             stdout=subprocess.PIPE, text=True)
     return json.loads(result.stdout)
@@ -68,11 +73,12 @@ def busy_core():
 
 
 def thread_timings():
-    one, default = batch_times_in_child(1), batch_times_in_child(None)
+    quiet = batch_times_in_child()
     with busy_core():
-        busy_one, busy_default = batch_times_in_child(1), batch_times_in_child(None)
-    return {name: {"one": one[name], "all": default[name], "busy_one": busy_one[name],
-                   "busy_all": busy_default[name]} for name in one}
+        busy = batch_times_in_child()
+    return {name: {"one": quiet["one"][name], "all": quiet["all"][name],
+                   "busy_one": busy["one"][name], "busy_all": busy["all"][name]}
+            for name in quiet["one"]}
 
 
 def section(title, measure):
