@@ -29,8 +29,7 @@ int native_exec(PyObject* module) {
     if (s.module == module) return 0;
     if (init_view_type() < 0) return -1;
     if (PyModule_AddFunctions(module, china_batch_methods()) < 0 ||
-        PyModule_AddFunctions(module, build_info_methods()) < 0 ||
-        add_noop_functions(module) < 0) {
+        PyModule_AddFunctions(module, build_info_methods()) < 0 || add_noop_functions(module) < 0) {
         return -1;
     }
     PyRef builtins(PyImport_ImportModule("builtins"));
