@@ -4,6 +4,7 @@ Every figure is the best of several repeats, so that a busy moment of the
 machine does not count against either side.  Scripts print ratios of a peer's
 time to ours, measured on the same run.
 """
+import ctypes
 import gc
 import pathlib
 import sys
@@ -13,11 +14,26 @@ import time
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests"))
 
 
+_LIBC = ctypes.CDLL(None)
+
+
+def fresh_pages():
+    """Returns the C library's free memory to the system.  A large result
+    array is then written to fresh pages, faulted in on first touch, as in
+    a new process or on its own mapping; without this, whether it lands on
+    pages an earlier, freed array left resident depends on what the process
+    did before, and a copy and a batch of the same size could be timed in
+    different states."""
+    _LIBC.malloc_trim(0)
+
+
 def best_time(fn, repeat=5, number=1):
-    """Best wall time of `number` calls of `fn`, over `repeat` repeats, per call."""
+    """Best wall time of `number` calls of `fn`, over `repeat` repeats, per
+    call; every repeat starts on fresh pages (fresh_pages)."""
     best = float("inf")
     gc.collect()
     for _ in range(repeat):
+        fresh_pages()
         start = time.perf_counter()
         for _ in range(number):
             fn()
