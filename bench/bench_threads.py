@@ -44,7 +44,7 @@ import numpy as np
 
 import geokern
 from geokern_tools import _native
-from timing import fmt
+from timing import fmt, fresh_pages
 
 ROWS = 2_000_000
 CACHED_ROWS = 50_000
@@ -62,16 +62,18 @@ BATCHES = ("geodetic2ecef_fast_array", "geodetic_to_web_mercator_fast_array",
 REUSING_ALLOCATOR = "glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=4294967296"
 
 
-def in_turns(cases, set_threads, repeat=REPEAT, counts=(1, 2)):
+def in_turns(cases, set_threads, repeat=REPEAT, counts=(1, 2), before=lambda: None):
     """Best seconds per call of every case on each thread count, timed in
     turn: {"1": {label: s}, "2": {...}}.  `cases` maps a label to (a call
-    taking the thread count, calls per timing, scale)."""
+    taking the thread count, calls per timing, scale); `before` runs
+    before each timing, untimed."""
     best = {str(threads): {} for threads in counts}
     gc.collect()
     for _ in range(repeat):
         for label, (call, number, scale) in cases.items():
             for threads in counts:
                 set_threads(threads)
+                before()
                 start = time.perf_counter()
                 for _ in range(number):
                     call(threads)
@@ -130,7 +132,8 @@ def batch_times(n, fresh_only=False):
         warm = np.empty_like(lonlat)
         cases["china fresh"] = (lambda _: _native.wgs84_to_gcj02(lonlat), 1, 1)
         cases["china warm"] = (lambda _: _native.wgs84_to_gcj02(lonlat, warm), 1, 1)
-    return in_turns(cases, omp_threads)
+    # Fresh pages for every timing, except where the allocator is to keep them.
+    return in_turns(cases, omp_threads, before=(lambda: None) if fresh_only else fresh_pages)
 
 
 def batch_times_reusing(n):
