@@ -10,7 +10,7 @@ import pymap3d
 import pyproj
 
 import geokern
-from timing import best_time, copy_time, per_call, print_rows, row
+from timing import best_time, copy_time, floor_time, per_call, print_rows, row
 
 N = 2_000_000
 
@@ -80,18 +80,29 @@ def batch_rows(d):
 
 
 def scalar_rows(d):
+    """Per-call cost of every scalar entry point here, with its scalar peers
+    and the empty function of the same argument count (timing.floor_time)."""
     to_ecef, to_geo = transformer("EPSG:4979", "EPSG:4978"), transformer("EPSG:4978", "EPSG:4979")
+    to_merc, from_merc = transformer("EPSG:4326", "EPSG:3857"), transformer("EPSG:3857", "EPSG:4326")
     point, xyz0 = (116.4, 39.9, 44.0), tuple(d["xyz"][0])
-    scalar_to_ecef = per_call(to_ecef.transform, point, 50_000)
-    scalar_to_geo = per_call(to_geo.transform, xyz0, 50_000)
-    return [
-        row("geodetic2ecef_cpp", per_call(geokern.geodetic2ecef_cpp, point),
-            [("pyproj Transformer.transform", scalar_to_ecef)], note="per call"),
-        row("geodetic2ecef_cy", per_call(geokern.geodetic2ecef_cy, point),
-            [("pyproj Transformer.transform", scalar_to_ecef)], note="per call"),
-        row("ecef2geodetic_cy", per_call(geokern.ecef2geodetic_cy, xyz0),
-            [("pyproj Transformer.transform", scalar_to_geo)], note="per call"),
+    merc0 = tuple(geokern.geodetic_to_web_mercator_cpp(*point))
+    lon, lat, h = point
+    floor = floor_time(point)
+    geo_peers = [("pyproj Transformer.transform", per_call(to_ecef.transform, point, 50_000)),
+                 ("pymap3d.geodetic2ecef", per_call(pymap3d.geodetic2ecef, (lat, lon, h), 50_000))]
+    scalars = [
+        ("geodetic2ecef_cpp", point, geo_peers),
+        ("geodetic2ecef_cy", point, geo_peers),
+        ("ecef2geodetic_cy", xyz0, [
+            ("pyproj Transformer.transform", per_call(to_geo.transform, xyz0, 50_000)),
+            ("pymap3d.ecef2geodetic", per_call(pymap3d.ecef2geodetic, xyz0, 20_000))]),
+        ("geodetic_to_web_mercator_cpp", point,
+         [("pyproj Transformer.transform", per_call(to_merc.transform, point[:2], 50_000))]),
+        ("web_mercator_to_geodetic_cpp", merc0,
+         [("pyproj Transformer.transform", per_call(from_merc.transform, merc0[:2], 50_000))]),
     ]
+    return [row(name, per_call(getattr(geokern, name), args), peers, note="per call",
+                floor=floor) for name, args, peers in scalars]
 
 
 def rows(n=N):

@@ -1,10 +1,15 @@
 """Every benchmark in one report: geokern against its peers, against a plain
-copy of the same bytes, and its parallel batches on one thread and on all,
-on a quiet machine and with one core kept busy by a spinning process.
+copy of the same bytes (batches) or an empty function (scalar entry
+points), its parallel batches on one thread and on all, on a quiet machine
+and with one core kept busy by a spinning process, the peak extra memory
+of every batch against its result, and where a batch's time goes on one
+thread and on two.
 
 Prints one table and writes it as report.json and report.png into --out.
-The thread timings run in fresh processes (OMP_NUM_THREADS=1, and unset),
-so that the OpenMP runtime reads the variable at its start.
+The thread timings run in a fresh process (OMP_NUM_THREADS unset) that
+times every batch on one thread and on the default count in turn, setting
+the count through the OpenMP runtime between calls: the machine may be
+shared, and a busy moment then costs both counts alike.
 
 Usage: python bench/report.py [--out DIR]
 """
@@ -22,10 +27,12 @@ import time
 import bench_china
 import bench_cli
 import bench_ecef
+import bench_memory
 import bench_mesh
 import bench_obb
+import bench_threads
 import report_table
-from timing import best_time
+from timing import fresh_pages
 
 import geokern
 
@@ -33,17 +40,22 @@ CLI_ROWS = 1_000_000
 
 
 def batch_times():
-    """Best time of every parallel batch in this process, by name."""
+    """Best time of every parallel batch in this process on one thread and on
+    the default thread count, timed in turn: {"one": {name: s}, "all": ...}.
+    On a shared machine a busy moment then costs both counts alike."""
     calls = {**bench_ecef.batches(bench_ecef.inputs()), **bench_mesh.batches(bench_mesh.inputs())}
-    return {name: best_time(call) for name, call in calls.items()}
+    default = bench_threads.default_threads()
+    best = bench_threads.in_turns({name: (lambda _, c=call: c(), 1, 1)
+                                   for name, call in calls.items()},
+                                  bench_threads.omp_threads, repeat=5, counts=(1, default),
+                                  before=fresh_pages)
+    return {"one": best["1"], "all": best[str(default)]}
 
 
-def batch_times_in_child(threads):
-    """batch_times() in a fresh process; `threads` None leaves the default."""
+def batch_times_in_child():
+    """batch_times() in a fresh process, OMP_NUM_THREADS unset."""
     env = dict(os.environ)
     env.pop("OMP_NUM_THREADS", None)
-    if threads is not None:
-        env["OMP_NUM_THREADS"] = str(threads)
     result = subprocess.run([sys.executable, __file__, "--batch-times"], env=env, check=True,
                             stdout=subprocess.PIPE, text=True)
     return json.loads(result.stdout)
@@ -63,11 +75,12 @@ def busy_core():
 
 
 def thread_timings():
-    one, default = batch_times_in_child(1), batch_times_in_child(None)
+    quiet = batch_times_in_child()
     with busy_core():
-        busy_one, busy_default = batch_times_in_child(1), batch_times_in_child(None)
-    return {name: {"one": one[name], "all": default[name], "busy_one": busy_one[name],
-                   "busy_all": busy_default[name]} for name in one}
+        busy = batch_times_in_child()
+    return {name: {"one": quiet["one"][name], "all": quiet["all"][name],
+                   "busy_one": busy["one"][name], "busy_all": busy["all"][name]}
+            for name in quiet["one"]}
 
 
 def section(title, measure):
@@ -96,7 +109,10 @@ def main():
             + section("China datums", bench_china.rows)
             + section("geokern convert", lambda: bench_cli.measure(CLI_ROWS, repeat=2)))
     threads = section("thread scaling, quiet and with one core busy", thread_timings)
-    report = report_table.build(rows, threads)
+    memory = section("peak extra memory, a fresh process per function", bench_memory.rows)
+    analysis = section("where a batch's time goes on one and two threads",
+                       bench_threads.measure_in_child)
+    report = report_table.build(rows, threads, memory)
     context = {"geokern": geokern.__version__, "python": platform.python_version(),
                "machine": platform.machine(), "cpus": os.cpu_count(),
                "date": datetime.datetime.now(datetime.UTC).isoformat(timespec="seconds"),
@@ -107,9 +123,11 @@ def main():
           f"load average {load_before:.2f} before the run, {os.getloadavg()[0]:.2f} after; "
           "best of several repeats, one report run")
     print(report_table.format_text(report))
+    print()
+    print(bench_threads.format_text(analysis))
     out = pathlib.Path(args.out)
     out.mkdir(parents=True, exist_ok=True)
-    report_table.write_json(report, out / "report.json", **context)
+    report_table.write_json(report, out / "report.json", thread_analysis=analysis, **context)
     report_table.plot(report, out / "report.png")
     print(f"wrote {out / 'report.json'} and {out / 'report.png'}")
 

@@ -2,9 +2,14 @@
 targets judged, and the same figures out as text, JSON and a bar chart.
 
 A row is what timing.row() makes: {"function", "ours", "peers": {name:
-seconds}, "copy", "note"}.  Thread timings map a parallel batch to its best
-times {"one", "all", "busy_one", "busy_all"}: OMP_NUM_THREADS=1 and the
-default thread count, on a quiet machine and with one core kept busy.
+seconds}, "copy", "note", "floor"}; a scalar entry point's "floor" is the
+time of the empty function with its argument count, and the table gives
+ours as a multiple of it where a batch gets ours as a multiple of a copy.
+Thread timings map a parallel batch to its best times {"one", "all",
+"busy_one", "busy_all"}: OMP_NUM_THREADS=1 and the default thread count,
+on a quiet machine and with one core kept busy.  Memory lines are what
+bench_memory.rows() makes: each batch's peak extra memory (RSS and
+tracemalloc) against its result, judged there against a bound.
 """
 import json
 
@@ -27,6 +32,7 @@ COPY_TARGETS = {name: 1.5 for name in (
     "web_mercator_to_geodetic_fast_array", "web_mercator_to_ecef_fast_array")}
 # Time on one thread / time on all threads, at least (two cores).
 THREAD_SPEEDUP = 1.8
+MiB = 1 << 20
 
 
 def _verdict(met):
@@ -40,12 +46,13 @@ def _peer_target(function, peer):
     return None
 
 
-def build(rows, threads):
-    """The report as one JSON-ready dict: table lines, thread lines and every
-    target with its measured value and verdict."""
+def build(rows, threads, memory=()):
+    """The report as one JSON-ready dict: table lines, thread lines, memory
+    lines and every target with its measured value and verdict."""
     lines, targets = [], []
     for r in rows:
         copy_multiple = r["ours"] / r["copy"] if r["copy"] else None
+        floor_multiple = r["ours"] / r["floor"] if r.get("floor") else None
         most_copy = COPY_TARGETS.get(r["function"])
         if most_copy is not None and copy_multiple is not None:
             targets.append({"function": r["function"], "target": f"<= {most_copy}x a copy",
@@ -59,6 +66,7 @@ def build(rows, threads):
             lines.append({"function": r["function"], "note": r["note"], "peer": peer,
                           "peer_s": seconds, "ours_s": r["ours"], "ratio": ratio,
                           "copy_multiple": copy_multiple if i == 0 else None,
+                          "floor_multiple": floor_multiple if i == 0 else None,
                           "peer_target": least,
                           "copy_target": most_copy if i == 0 and copy_multiple else None})
     thread_lines = []
@@ -71,7 +79,11 @@ def build(rows, threads):
                         "than one", "value": busy, "met": busy <= 1.0})
         thread_lines.append({"function": function, **t, "speedup": speedup,
                              "busy_all_over_one": busy})
-    return {"rows": lines, "threads": thread_lines, "targets": targets}
+    for m in memory:
+        targets.append({"function": m["function"], "target": "peak extra memory <= result "
+                        f"+ interface temporaries + {m['bound'] / MiB:g} MiB",
+                        "value": m["over_result"] / MiB, "met": m["met"]})
+    return {"rows": lines, "threads": thread_lines, "memory": list(memory), "targets": targets}
 
 
 def _time(seconds):
@@ -98,7 +110,7 @@ def format_text(report):
 
     width = max([len(title(line)) for line in report["rows"]] + [38])
     out = [f"{'function':<{width}} {'peer':<33} {'peer':>10} {'ours':>10} "
-           f"{'peer/ours':<24} ours/copy"]
+           f"{'peer/ours':<24} ours/copy (batch) or /empty function (scalar)"]
     last = None
     for line in report["rows"]:
         name = title(line)
@@ -109,6 +121,8 @@ def format_text(report):
         copy_cell = _times(copy, line["copy_target"] and f"<= {line['copy_target']:g}",
                            copy is not None and line["copy_target"] is not None
                            and copy <= line["copy_target"])
+        if line.get("floor_multiple") is not None:
+            copy_cell = f"{line['floor_multiple']:.2f}x empty function"
         out.append(f"{name if name != last else '':<{width}} {line['peer'] or '':<33} "
                    f"{_time(line['peer_s']):>10} {_time(line['ours_s']):>10} "
                    f"{peer_cell:<24} {copy_cell}")
@@ -122,10 +136,24 @@ def format_text(report):
             out.append(f"{t['function']:<{width}} {_time(t['one']):>10} {_time(t['all']):>10} "
                        f"{speed:<22} {_time(t['busy_one']):>10} {_time(t['busy_all']):>10} "
                        f"{busy}")
+    if report.get("memory"):
+        out += ["", format_memory(report["memory"], width)]
     met = sum(t["met"] for t in report["targets"])
     out += ["", f"targets: {met} of {len(report['targets'])} met"]
     out += [f"  NOT MET  {t['function']}: {t['target']} (measured {t['value']:.2f})"
             for t in report["targets"] if not t["met"]]
+    return "\n".join(out)
+
+
+def format_memory(memory, width=40):
+    """The memory lines (bench_memory) as a plain-text table, in MiB."""
+    out = [f"{'peak extra memory, MiB':<{width}} {'input':>10} {'result':>8} {'interface':>9} "
+           f"{'RSS':>8} {'traced':>8} {'over':>7}  (over: the larger peak - result - interface)"]
+    for m in memory:
+        out.append(f"{m['function']:<{width}} {m['n']:>10} {m['result'] / MiB:>8.1f} "
+                   f"{m['interface'] / MiB:>9.1f} {m['rss_extra'] / MiB:>8.1f} "
+                   f"{m['traced_extra'] / MiB:>8.1f} {m['over_result'] / MiB:>7.1f}  "
+                   f"(<= {m['bound'] / MiB:g}: {_verdict(m['met'])})")
     return "\n".join(out)
 
 

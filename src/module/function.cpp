@@ -24,7 +24,7 @@ struct FunctionObject {
     PyObject* name;         // str
     PyObject* defaults;     // tuple of the optional arguments' defaults, or nullptr
     PyObject* weakrefs;
-    PyObject* traced;       // "geokern.<name>", the traceback entry's name
+    PyObject* traced;       // "<module>.<name>": the traceback entry's name and the repr's
 };
 
 PyTypeObject* function_type = nullptr;
@@ -71,7 +71,7 @@ int function_clear(PyObject* self) {
 }
 
 PyObject* function_repr(PyObject* self) {
-    return PyUnicode_FromFormat("<function geokern.%U at %p>", as_function(self)->name, self);
+    return PyUnicode_FromFormat("<function %U at %p>", as_function(self)->traced, self);
 }
 
 PyObject* get_name(PyObject* self, void*) { return Py_NewRef(as_function(self)->name); }
@@ -186,7 +186,7 @@ int init_function_type() {
     return function_type ? 0 : -1;
 }
 
-PyObject* make_function(const FunctionSpec& spec) {
+PyObject* make_function(const FunctionSpec& spec, const char* module) {
     PyRef defaults;
     if (spec.make_defaults) {
         defaults = PyRef(spec.make_defaults());
@@ -200,7 +200,7 @@ PyObject* make_function(const FunctionSpec& spec) {
     }
     PyRef name(PyUnicode_InternFromString(spec.name));
     if (!name) return nullptr;
-    PyRef traced(PyUnicode_FromFormat("geokern.%s", spec.name));
+    PyRef traced(PyUnicode_FromFormat("%s.%s", module, spec.name));
     if (!traced) return nullptr;
     FunctionObject* f = PyObject_GC_New(FunctionObject, function_type);
     if (!f) return nullptr;

@@ -125,7 +125,8 @@ private:
 int init_function_type();
 
 // A new function object for a table row, or nullptr with an exception set.
-PyObject* make_function(const FunctionSpec& spec);
+// Its traceback entries and repr name it "<module>.<name>".
+PyObject* make_function(const FunctionSpec& spec, const char* module = "geokern");
 
 // True when `object` is one of the module's function objects and runs
 // `body`: a caller that looks a function up by name may then run the

@@ -1,6 +1,10 @@
 // geokern_tools._native: the module definition of the companion package's
 // native helper.
 //
+// Besides the China batches and build_info() it holds _noop2 and _noop3,
+// empty functions of geokern's own function type that the benchmarks take
+// as the floor of a scalar call (noop_py.hpp).
+//
 // The helper shares geokern's kernels and its module layer (argument
 // matching, array views, failure reporting, the parallel loop), but not its
 // module frame: it is a plain multi-phase module with a method table.  Like
@@ -14,6 +18,7 @@
 #include "tools_native/build_info_py.hpp"
 #include "tools_native/china_batch_py.hpp"
 #include "tools_native/init.hpp"
+#include "tools_native/noop_py.hpp"
 
 namespace gk::tools {
 
@@ -24,7 +29,7 @@ int native_exec(PyObject* module) {
     if (s.module == module) return 0;
     if (init_view_type() < 0) return -1;
     if (PyModule_AddFunctions(module, china_batch_methods()) < 0 ||
-        PyModule_AddFunctions(module, build_info_methods()) < 0) {
+        PyModule_AddFunctions(module, build_info_methods()) < 0 || add_noop_functions(module) < 0) {
         return -1;
     }
     PyRef builtins(PyImport_ImportModule("builtins"));

@@ -7,26 +7,42 @@ import sys
 import pytest
 
 sys.path.insert(0, str(pathlib.Path(__file__).parents[2] / "bench"))
+import bench_memory  # noqa: E402
 import report_table  # noqa: E402
 
 
-def row(function, ours, peers, copy=None, note=""):
-    return {"function": function, "ours": ours, "peers": peers, "copy": copy, "note": note}
+def row(function, ours, peers, copy=None, note="", floor=None):
+    return {"function": function, "ours": ours, "peers": peers, "copy": copy, "note": note,
+            "floor": floor}
 
 
 ROWS = [
     row("geodetic2ecef_fast_array", 0.010,
         {"pyproj 4979->4978": 0.160, "pymap3d.geodetic2ecef": 0.5}, copy=0.008),
     row("ecef2geodetic_nparray_cy", 0.040, {"pyproj 4978->4979": 0.200}, copy=0.008),
-    row("geodetic2ecef_cpp", 1e-7, {"pyproj Transformer.transform": 4e-7}, note="per call"),
+    row("geodetic2ecef_cpp", 1e-7, {"pyproj Transformer.transform": 4e-7}, note="per call",
+        floor=4e-8),
 ]
 THREADS = {"geodetic2ecef_fast_array": {"one": 0.02, "all": 0.01, "busy_one": 0.02,
                                         "busy_all": 0.03}}
+MiB = 1 << 20
+
+
+def memory(function, result, rss, traced, interface=0):
+    return bench_memory.judge({"function": function, "n": 10, "result": result * MiB,
+                               "interface": interface * MiB, "rss_extra": rss * MiB,
+                               "traced_extra": traced * MiB})
+
+
+MEMORY = [memory("geodetic2ecef_fast_array", 229, 229, 229),
+          # The np.dot product is the interface's own; native scratch shows in RSS only.
+          memory("ecef2geodetic_nparray_cy", 229, 459, 458, interface=229),
+          memory("expand_crease_normals_mesh_cy", 50, 115, 50)]
 
 
 @pytest.fixture
 def report():
-    return report_table.build(ROWS, THREADS)
+    return report_table.build(ROWS, THREADS, MEMORY)
 
 
 def test_targets_are_judged_on_the_right_peer_and_bound(report):
@@ -38,16 +54,23 @@ def test_targets_are_judged_on_the_right_peer_and_bound(report):
     busy = [t for t in report["targets"] if "busy" in t["target"]]
     assert [(t["value"], t["met"]) for t in speedup] == [(2.0, True)]
     assert [(t["value"], t["met"]) for t in busy] == [(1.5, False)]
+    memory = [(t["function"], round(t["value"]), t["met"]) for t in report["targets"]
+              if "memory" in t["target"]]
+    assert memory == [("geodetic2ecef_fast_array", 0, True), ("ecef2geodetic_nparray_cy", 1, True),
+                      ("expand_crease_normals_mesh_cy", 65, False)]
     # Peers without a target (pymap3d) and scalar rows add no targets.
-    assert len(report["targets"]) == 5
+    assert len(report["targets"]) == 5 + 3
 
 
 def test_text_json_and_chart_carry_the_same_figures(report, tmp_path):
     text = report_table.format_text(report)
     assert "16.00x (>= 15: met)" in text
     assert "5.00x (>= 8: NOT MET)" in text
-    assert "targets: 3 of 5 met" in text
-    assert text.count("geodetic2ecef_fast_array ") == 1 + 1  # peer lines share the name
+    assert "targets: 5 of 8 met" in text
+    assert "65.0  (<= 16: NOT MET)" in text
+    assert "2.50x empty function" in text
+    # Once in each table: its peer lines share the name.
+    assert text.count("geodetic2ecef_fast_array ") == 3
     report_table.write_json(report, tmp_path / "r.json", cpus=2)
     data = json.loads((tmp_path / "r.json").read_text())
     assert data["cpus"] == 2 and data["rows"] == json.loads(json.dumps(report["rows"]))
