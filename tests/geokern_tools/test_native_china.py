@@ -79,6 +79,7 @@ PTS = np.array([[116.4, 39.9]])
     (lambda f: f(np.zeros((3, 2), np.float32)), ValueError, "dtype mismatch"),
     (lambda f: f([[1.0, 2.0]]), TypeError, None),
     (lambda f: f(np.zeros((3, 2)), np.zeros((2, 2))), ValueError, "out must have 3 rows, got 2"),
+    (lambda f: f(np.zeros((3, 2)), np.zeros((4, 2))), ValueError, "out must have 3 rows, got 4"),
     (lambda f: f(np.zeros((3, 2)), np.zeros((3, 1))), ValueError,
      "out must have at least 2 columns"),
     (lambda f: f(np.zeros((3, 2)), np.zeros((3, 2), np.float32)), ValueError, "dtype mismatch"),
