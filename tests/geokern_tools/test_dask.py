@@ -135,10 +135,10 @@ def test_parquet_inputs_by_glob_columns_by_name_and_errors(client, tmp_path):
     with pytest.raises(DataError, match="no column 'height'"):
         gk_dask.convert_parquet_dataset([str(tmp_path / "in")], str(out), "wgs84", "ecef",
                                         ["lon", "lat", "height"], client.scheduler.address)
-    # A failure in the second batch of a file: its partly written output goes.
-    pq.write_table(pa.table({"lon": [1.0] * 1500, "lat": [2.0] * 1499 + [None]}),
-                   tmp_path / "gap.parquet", row_group_size=1_000)
-    with pytest.raises(DataError, match="row 1500: missing value in column 'lat'"):
+    # A failure in the second batch (of 65536 rows) of a file: its partly written output goes.
+    pq.write_table(pa.table({"lon": [1.0] * 70_000, "lat": [2.0] * 69_999 + [None]}),
+                   tmp_path / "gap.parquet")
+    with pytest.raises(DataError, match="row 70000: missing value in column 'lat'"):
         gk_dask.convert_parquet_dataset([str(tmp_path / "gap.parquet")], str(out), "wgs84",
                                         "ecef", None, client.scheduler.address)
     assert not list(out.glob("*.partial"))
