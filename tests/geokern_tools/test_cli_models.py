@@ -14,7 +14,8 @@ from .test_obj import TOLERANT, strict_text
 @pytest.fixture
 def models(write_file):
     return (write_file(strict_text(), "strict.obj"),
-            write_file(TOLERANT["vertex colours"], "loose.obj"), write_file("v 1 2 3\n", "empty.obj"))
+            write_file(TOLERANT["vertex colours"], "loose.obj"),
+            write_file("v 1 2 3\n", "empty.obj"))
 
 
 @pytest.mark.parametrize("jobs", ["1", "2"])

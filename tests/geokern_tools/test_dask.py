@@ -135,7 +135,7 @@ def test_parquet_inputs_by_glob_columns_by_name_and_errors(client, tmp_path):
     with pytest.raises(DataError, match="no column 'height'"):
         gk_dask.convert_parquet_dataset([str(tmp_path / "in")], str(out), "wgs84", "ecef",
                                         ["lon", "lat", "height"], client.scheduler.address)
-    # A failure in the second batch (of 65536 rows) of a file: its partly written output goes.
+    # A failure in a file's second batch (of 65536 rows): its partly written output goes.
     pq.write_table(pa.table({"lon": [1.0] * 70_000, "lat": [2.0] * 69_999 + [None]}),
                    tmp_path / "gap.parquet")
     with pytest.raises(DataError, match="row 70000: missing value in column 'lat'"):
