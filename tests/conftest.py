@@ -46,5 +46,15 @@ def capsule_function(name, restype, *argtypes):
 
 
 @pytest.fixture
+def write_file(tmp_path):
+    """Writes text (str, as UTF-8) or bytes to a file in tmp_path; returns its path."""
+    def write(content, name="model.obj"):
+        path = tmp_path / name
+        path.write_bytes(content.encode() if isinstance(content, str) else content)
+        return str(path)
+    return write
+
+
+@pytest.fixture
 def capsule():
     return capsule_function

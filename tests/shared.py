@@ -9,6 +9,7 @@ code uses the same C library functions.
 import ctypes
 import math
 import re
+import traceback
 
 import numpy as np
 
@@ -78,6 +79,28 @@ def bd09_to_gcj02(lon, lat):
     z = math.sqrt(x * x + y * y) - 0.00002 * math.sin(y * PI)
     theta = math.atan2(y, x) - 0.000003 * math.cos(x * PI)
     return [z * math.cos(theta), z * math.sin(theta)]
+
+
+def bits(a):
+    """The float64 bit patterns of `a`, to compare results to the last bit."""
+    return np.ascontiguousarray(a, dtype=np.float64).view(np.int64)
+
+
+def same_bits(a, b):
+    """Same shape, same dtype and the same float64 bits."""
+    a, b = np.asarray(a), np.asarray(b)
+    return a.shape == b.shape and a.dtype == b.dtype and np.array_equal(bits(a), bits(b))
+
+
+def read_only(array):
+    """`array`, made read-only."""
+    array.setflags(write=False)
+    return array
+
+
+def traceback_names(error):
+    """The names of the traceback entries of `error` that the module added."""
+    return [e.name for e in traceback.extract_tb(error.__traceback__) if e.filename == "geokern"]
 
 
 def metres(a, b):

@@ -2,13 +2,12 @@
 
 import builtins
 import ctypes
-import re
-import traceback
 
 import numpy as np
 import pytest
 
 import geokern
+from shared import traceback_names
 
 ENTRY_POINTS = ["wgs84_to_gcj02_cy", "wgs84_to_bd09_cy", "gcj02_to_wgs84_cy", "gcj02_to_bd09_cy",
                 "bd09_to_wgs84_cy", "bd09_to_gcj02_cy"]
@@ -19,26 +18,16 @@ BEIJING = (116.4, 39.9)
 
 @pytest.mark.parametrize("name", ENTRY_POINTS)
 def test_arguments(name):
+    # Messages of the argument layer are checked in tests/module/test_args.py.
     f = getattr(geokern, name)
     assert f(lon=116.4, lat=39.9) == f(lat=39.9, lon=116.4) == f(116.4, 39.9)
     assert f(116, np.float32(40)) == f(116.0, 40.0)
-    for args, given in [((1.0,), 1), ((1.0, 2.0, 3.0), 3), ((), 0)]:
-        text = f"{name}() takes exactly 2 positional arguments ({given} given)"
-        with pytest.raises(TypeError, match=f"^{re.escape(text)}$"):
-            f(*args)
-    for kwargs, text in [({"x": 3.0}, "got an unexpected keyword argument 'x'"),
-                         ({"lon": 3.0}, "got multiple values for keyword argument 'lon'")]:
-        with pytest.raises(TypeError, match=f"^{re.escape(f'{name}() {text}')}$"):
-            f(1.0, 2.0, **kwargs)
-    with pytest.raises(TypeError, match="must be real number, not str"):
-        f(1.0, "2")
 
 
 def traced(call):
     with pytest.raises(Exception) as info:
         call()
-    return info.value, [e.name for e in traceback.extract_tb(info.value.__traceback__)
-                        if e.filename == "geokern"]
+    return info.value, traceback_names(info.value)
 
 
 @pytest.fixture
@@ -59,7 +48,7 @@ def test_deleted_test_raises_name_error(no_test, name, chain):
 
 
 def test_deleted_test_falls_back_to_builtins(no_test, monkeypatch):
-    assert geokern.gcj02_to_bd09_cy(*BEIJING) == geokern.gcj02_to_bd09_cy(116.4, 39.9)
+    geokern.gcj02_to_bd09_cy(*BEIJING)  # needs no box test
     monkeypatch.setattr(builtins, "out_of_china_cpp", lambda lon, lat: True, raising=False)
     assert geokern.wgs84_to_gcj02_cy(*BEIJING) == list(BEIJING)
 

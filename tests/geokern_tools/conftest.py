@@ -3,7 +3,6 @@ import shutil
 import subprocess
 import sys
 
-import pytest
 
 
 def run_geokern(*args, stdin=None, env=None, cwd=None):
@@ -16,7 +15,3 @@ def run_geokern(*args, stdin=None, env=None, cwd=None):
     proc.stderr = proc.stderr.decode("utf-8", "replace")
     return proc
 
-
-@pytest.fixture
-def geokern_cmd():
-    return run_geokern

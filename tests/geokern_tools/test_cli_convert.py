@@ -20,42 +20,26 @@ def read_csv(data):
     return lines[0].split(","), [line.split(",") for line in lines[1:]]
 
 
-@pytest.fixture(scope="module")
-def sample_in_every_system(tmp_path_factory):
-    """The sample positions written in each system (same ids)."""
-    folder = tmp_path_factory.mktemp("systems")
+def test_every_pair_against_the_module(tmp_path):
     ids = np.loadtxt(SAMPLE, delimiter=",", skiprows=1, usecols=0, dtype=str)
     wgs = np.loadtxt(SAMPLE, delimiter=",", skiprows=1, usecols=(1, 2, 3))
-    paths = {}
-    for crs in CRS_NAMES:
-        values = convert(wgs, "wgs84", crs)
-        paths[crs] = folder / f"{crs}.csv"
-        with open(paths[crs], "w") as f:
-            f.write("id,a,b,c\n")
-            f.writelines(f"{i},{x!r},{y!r},{z!r}\n" for i, (x, y, z) in zip(ids, values.tolist()))
-    return paths, ids
-
-
-def test_every_pair_against_the_module(sample_in_every_system, tmp_path):
-    paths, ids = sample_in_every_system
+    sources = {crs: convert(wgs, "wgs84", crs) for crs in CRS_NAMES}
+    for crs, values in sources.items():  # the sample positions in each system, same ids
+        (tmp_path / f"{crs}.csv").write_text("id,a,b,c\n" + "".join(
+            f"{i},{x!r},{y!r},{z!r}\n" for i, (x, y, z) in zip(ids, values.tolist())))
     pairs = [(s, d) for s, d in itertools.product(CRS_NAMES, CRS_NAMES) if s != d]
-
-    def run(pair):
-        src, dst = pair
-        return run_geokern("convert", "--from", src, "--to", dst, "--columns", "a,b,c",
-                           paths[src])
-
     with ThreadPoolExecutor(4) as pool:
-        results = list(pool.map(run, pairs))
+        results = list(pool.map(lambda pair: run_geokern(
+            "convert", "--from", pair[0], "--to", pair[1], "--columns", "a,b,c",
+            tmp_path / f"{pair[0]}.csv"), pairs))
     for (src, dst), proc in zip(pairs, results):
         assert proc.returncode == 0, (src, dst, proc.stderr)
         header, rows = read_csv(proc.stdout)
         assert header[0] == "id" and len(header) == 4
         assert [r[0] for r in rows] == list(ids)  # the extra column passes through
         got = np.array([[float(v) for v in r[1:]] for r in rows])
-        source = np.loadtxt(paths[src], delimiter=",", skiprows=1, usecols=(1, 2, 3))
         # convert itself is checked against the module's functions in test_convert.
-        assert np.array_equal(got, convert(source, src, dst)), (src, dst)
+        assert np.array_equal(got, convert(sources[src], src, dst)), (src, dst)
 
 
 def test_stdin_to_stdout_blank_separated():

@@ -12,14 +12,10 @@ from .test_obj import TOLERANT, strict_text
 
 
 @pytest.fixture
-def models(tmp_path):
-    strict = tmp_path / "strict.obj"
-    strict.write_text(strict_text())
-    loose = tmp_path / "loose.obj"
-    loose.write_text(TOLERANT["vertex colours"])
-    empty = tmp_path / "empty.obj"
-    empty.write_text("v 1 2 3\n")
-    return strict, loose, empty
+def models(write_file):
+    return (write_file(strict_text(), "strict.obj"),
+            write_file(TOLERANT["vertex colours"], "loose.obj"),
+            write_file("v 1 2 3\n", "empty.obj"))
 
 
 @pytest.mark.parametrize("jobs", ["1", "2"])
@@ -27,21 +23,20 @@ def test_footprint_lines_and_notes(models, jobs):
     strict, loose, empty = models
     proc = run_geokern("footprint", strict, loose, empty, "--jobs", jobs)
     assert proc.returncode == 0, proc.stderr
-    expected = geokern.generate_obb_2d_from_obj_file(str(strict))
+    expected = geokern.generate_obb_2d_from_obj_file(strict)
     assert proc.stdout.decode().splitlines() == [expected, expected, "POLYGON EMPTY"]
     notes = proc.stderr.splitlines()
     assert len(notes) == 2 and "tolerant reader" in notes[0] and notes[1].endswith("no faces")
 
 
-def test_footprint_geojson_and_bad_models(models, tmp_path):
+def test_footprint_geojson_and_bad_models(models, write_file):
     strict, _, empty = models
-    bad = tmp_path / "bad.obj"
-    bad.write_text("v 1 2 3\nv 1 2 3\nf 1 2 x\n")
+    bad = write_file("v 1 2 3\nv 1 2 3\nf 1 2 x\n", "bad.obj")
     proc = run_geokern("footprint", "--geojson", strict, bad, empty)
     assert proc.returncode == 1
     assert f"geokern: {bad}:3: bad vertex reference 'x'" in proc.stderr.splitlines()
     features = json.loads(proc.stdout)["features"]
-    assert [f["properties"]["model"] for f in features] == [str(strict), str(bad), str(empty)]
+    assert [f["properties"]["model"] for f in features] == [strict, bad, empty]
     ring = features[0]["geometry"]["coordinates"][0]
     assert len(ring) == 5 and ring[0] == ring[-1]
     assert features[1]["geometry"] is None and features[2]["geometry"] is None
@@ -68,12 +63,11 @@ def test_normals_round_trip(models, tmp_path, mode, extra, vertices):
     assert all(a == b for a, b in (t.split("//") for t in first_face.split()[1:]))
 
 
-def test_normals_usage_and_data_errors(models, tmp_path):
+def test_normals_usage_and_data_errors(models, tmp_path, write_file):
     strict, _, _ = models
     proc = run_geokern("normals", strict, tmp_path / "o.obj", "--mode", "flat", "--angle", "3")
     assert proc.returncode == 2 and "--angle" in proc.stderr
-    bad = tmp_path / "bad.obj"
-    bad.write_text("v 1 2 3\nf 1 2 3\n")
+    bad = write_file("v 1 2 3\nf 1 2 3\n", "bad.obj")
     proc = run_geokern("normals", bad, tmp_path / "o.obj", "--mode", "smooth")
     assert proc.returncode == 1 and proc.stderr.startswith(f"geokern: {bad}:2: ")
     assert "Traceback" not in proc.stderr and not (tmp_path / "o.obj").exists()

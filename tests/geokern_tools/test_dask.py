@@ -2,8 +2,6 @@
 equal the single-process ones bit for bit, also when a worker dies."""
 import os
 import signal
-import subprocess
-import sys
 import time
 
 import numpy as np
@@ -12,6 +10,9 @@ import pytest
 import geokern
 from geokern_tools import convert
 from geokern_tools._errors import DataError
+from shared import same_bits
+
+from .conftest import run_geokern
 
 pytestmark = pytest.mark.timeout(120)
 
@@ -44,11 +45,6 @@ def points(n, seed=1):
     return np.c_[rng.uniform(70, 140, n), rng.uniform(0, 60, n), rng.uniform(-100, 9000, n)]
 
 
-def same_bits(a, b):
-    a, b = np.ascontiguousarray(a), np.ascontiguousarray(b)
-    return a.shape == b.shape and a.dtype == b.dtype and a.tobytes() == b.tobytes()
-
-
 @pytest.mark.parametrize("src, dst, columns", [
     ("wgs84", "ecef", 3), ("wgs84", "ecef", 2), ("ecef", "wgs84", 3),
     ("wgs84", "webmercator", 3), ("webmercator", "wgs84", 2), ("webmercator", "ecef", 3),
@@ -63,13 +59,14 @@ def test_arrays_equal_one_call(client, src, dst, columns):
     assert same_bits(result.compute(scheduler=client), want)
 
 
-def test_array_errors():
-    with pytest.raises(ValueError, match="unknown reference system"):
-        gk_dask.convert(da.zeros((4, 3)), "nad27", "ecef")
-    with pytest.raises(ValueError, match="ecef points must have 3 columns"):
-        gk_dask.convert(da.zeros((4, 2)), "ecef", "wgs84")
-    with pytest.raises(TypeError, match="real numbers"):
-        gk_dask.convert(da.zeros((4, 2), dtype=complex), "wgs84", "ecef")
+@pytest.mark.parametrize("darr, src, message", [
+    (da.zeros((4, 3)), "nad27", "unknown reference system"),
+    (da.zeros((4, 2)), "ecef", "ecef points must have 3 columns"),
+    (da.zeros((4, 2), dtype=complex), "wgs84", "real numbers"),
+])
+def test_array_errors_are_raised_at_once(darr, src, message):
+    with pytest.raises((ValueError, TypeError), match=message):
+        gk_dask.convert(darr, src, "ecef")
 
 
 def test_dataframe_columns_replaced_or_added(client):
@@ -105,16 +102,11 @@ def write_dataset(folder, sizes):
     return frames
 
 
-def geokern_command(*args):
-    return subprocess.run([sys.executable, "-m", "geokern_tools.cli", *args], capture_output=True,
-                          text=True, timeout=120)
-
-
 def test_parquet_dataset_through_the_command_equals_single_process(client, tmp_path):
     tables = write_dataset(tmp_path / "in", [3_000, 0, 2_500, 4_321])
     out = tmp_path / "out"
-    proc = geokern_command("convert", "--from", "wgs84", "--to", "EPSG:4978", "--scheduler",
-                           client.scheduler.address, str(tmp_path / "in"), "-o", str(out))
+    proc = run_geokern("convert", "--from", "wgs84", "--to", "EPSG:4978", "--scheduler",
+                       client.scheduler.address, tmp_path / "in", "-o", out)
     assert proc.returncode == 0, proc.stderr
     parts = sorted(out.iterdir())
     assert [p.name for p in parts] == [f"part-0000{i}.parquet" for i in range(4)]
@@ -143,28 +135,29 @@ def test_parquet_inputs_by_glob_columns_by_name_and_errors(client, tmp_path):
     with pytest.raises(DataError, match="no column 'height'"):
         gk_dask.convert_parquet_dataset([str(tmp_path / "in")], str(out), "wgs84", "ecef",
                                         ["lon", "lat", "height"], client.scheduler.address)
+    # A failure in a file's second batch (of 65536 rows): its partly written output goes.
+    pq.write_table(pa.table({"lon": [1.0] * 70_000, "lat": [2.0] * 69_999 + [None]}),
+                   tmp_path / "gap.parquet")
+    with pytest.raises(DataError, match="row 70000: missing value in column 'lat'"):
+        gk_dask.convert_parquet_dataset([str(tmp_path / "gap.parquet")], str(out), "wgs84",
+                                        "ecef", None, client.scheduler.address)
     assert not list(out.glob("*.partial"))
 
 
 def write_obj(path, corners, height=3.0):
     lines = [f"v {x} {y} {z}" for x, z in corners for y in (0.0, height)]
     lines += ["f 1 3 5", "f 3 5 7", "f 2 4 6"]
-    path.write_text("\n".join(lines) + "\n")
+    open(path, "w").write("\n".join(lines) + "\n")
 
 
 def test_footprints_of_generated_models(client, tmp_path):
     rng = np.random.default_rng(3)
-    paths = []
-    for i in range(12):
+    paths = [str(tmp_path / f"m{i}.obj") for i in range(13)]
+    for i, path in enumerate(paths[:-1]):
         c, s = np.cos(i), np.sin(i)
-        corners = [(a * c - b * s + rng.uniform(-50, 50), a * s + b * c)
-                   for a, b in [(0, 0), (8 + i, 0), (8 + i, 5), (0, 5)]]
-        path = tmp_path / f"m{i}.obj"
-        write_obj(path, corners)
-        paths.append(str(path))
-    faceless = tmp_path / "empty.obj"
-    faceless.write_text("v 0 0 0\n")
-    paths.append(str(faceless))
+        write_obj(path, [(a * c - b * s + rng.uniform(-50, 50), a * s + b * c)
+                         for a, b in [(0, 0), (8 + i, 0), (8 + i, 5), (0, 5)]])
+    open(paths[-1], "w").write("v 0 0 0\n")  # no faces
     function = geokern.generate_obb_2d_from_obj_file
     got = gk_dask.footprints(paths, function).compute(scheduler=client)
     assert got == [function(p) for p in paths]
@@ -182,9 +175,9 @@ def test_footprint_files_with_the_tolerant_fallback(client, tmp_path):
     got = gk_dask.footprint_files(paths, client.scheduler.address)
     assert got == [footprint_module.footprint_with_note(p) for p in paths]
     assert got[0][1] is None and "tolerant" in got[1][1] and got[2][0] is None
-    proc = geokern_command("footprint", "--scheduler", client.scheduler.address, *paths[:2])
+    proc = run_geokern("footprint", "--scheduler", client.scheduler.address, *paths[:2])
     assert proc.returncode == 0, proc.stderr
-    assert proc.stdout.splitlines() == [wkt for wkt, _ in got[:2]]
+    assert proc.stdout.decode().splitlines() == [wkt for wkt, _ in got[:2]]
 
 
 def test_a_killed_worker_loses_and_duplicates_no_rows(client):

@@ -8,6 +8,7 @@ import geokern
 from geokern_tools import footprint, read_obj, write_obj
 from geokern_tools._footprint import footprint_with_note
 from geokern_tools._obj import ObjError
+from shared import ring
 
 CUBE_VERTS = [(0, 0, 0), (2, 0, 0), (2, 1, 0), (0, 1, 0), (0, 0, 1), (2, 0, 1), (2, 1, 1), (0, 1, 1)]
 CUBE_FACES = ["1 2 3", "1 3 4", "5 6 7", "5 7 8", "1 2 6", "1 6 5"]
@@ -16,12 +17,6 @@ CUBE_FACES = ["1 2 3", "1 3 4", "5 6 7", "5 7 8", "1 2 6", "1 6 5"]
 def strict_text():
     return "".join(f"v {x} {y} {z}\n" for x, y, z in CUBE_VERTS) + \
         "".join(f"f {f}\n" for f in CUBE_FACES)
-
-
-def write(tmp_path, name, data):
-    path = tmp_path / name
-    path.write_bytes(data if isinstance(data, bytes) else data.encode())
-    return str(path)
 
 
 # Variants that geokern's own reader refuses but that describe the same model.
@@ -39,34 +34,24 @@ TOLERANT = {
 
 
 @pytest.mark.parametrize("variant", sorted(TOLERANT))
-def test_tolerant_reader_matches_the_strict_footprint(tmp_path, variant):
-    strict = write(tmp_path, "strict.obj", strict_text())
-    loose = write(tmp_path, "loose.obj", TOLERANT[variant])
+def test_tolerant_reader_matches_the_strict_footprint(write_file, variant):
+    strict = write_file(strict_text(), "strict.obj")
+    loose = write_file(TOLERANT[variant], "loose.obj")
     with pytest.raises((ValueError, IndexError)):
         geokern.generate_obb_2d_from_obj_file(loose)
     expected = geokern.generate_obb_2d_from_obj_file(strict)
     wkt, note = footprint_with_note(loose)
     assert note.startswith("read with the tolerant reader")
-    assert np.allclose(_ring(wkt), _ring(expected), atol=1e-12)
+    assert np.allclose(ring(wkt), ring(expected), atol=1e-12)
     assert np.array_equal(read_obj(loose)[1], read_obj(strict)[1])
 
 
 @pytest.mark.parametrize("encoding,bom", [("utf-8", b"\xef\xbb\xbf"), ("utf-16-le", b"\xff\xfe"),
                                           ("utf-16-be", b"\xfe\xff")])
-def test_byte_order_marks(tmp_path, encoding, bom):
-    strict = write(tmp_path, "strict.obj", strict_text())
-    marked = write(tmp_path, "marked.obj", bom + strict_text().encode(encoding))
+def test_byte_order_marks(write_file, encoding, bom):
+    strict = write_file(strict_text(), "strict.obj")
+    marked = write_file(bom + strict_text().encode(encoding), "marked.obj")
     assert footprint(marked) == footprint(strict)
-
-
-def _ring(wkt):
-    return np.array([[float(v) for v in p.split()] for p in wkt[9:-2].split(",")])
-
-
-def test_strict_files_keep_geokern_result(tmp_path):
-    path = write(tmp_path, "a.obj", strict_text())
-    assert footprint_with_note(path) == (geokern.generate_obb_2d_from_obj_file(path), None)
-    assert footprint(path) == geokern.generate_obb_2d_from_obj_file(path)
 
 
 @pytest.mark.parametrize("text,line,message", [
@@ -77,8 +62,8 @@ def test_strict_files_keep_geokern_result(tmp_path):
     ("v 1 2 3\nf 1 -2 1\n", 2, "out of range"),
     ("v 1 2 3\nf 1 0 1\n", 2, "out of range"),
 ])
-def test_bad_files_name_the_line(tmp_path, text, line, message):
-    path = write(tmp_path, "bad.obj", text.replace("v 1 2 3", "v  1 2 3"))
+def test_bad_files_name_the_line(write_file, text, line, message):
+    path = write_file(text.replace("v 1 2 3", "v  1 2 3"))
     with pytest.raises(ObjError, match=message) as info:
         read_obj(path)
     assert info.value.line == line
@@ -86,13 +71,16 @@ def test_bad_files_name_the_line(tmp_path, text, line, message):
     assert wkt is None and note.startswith(f"cannot read: {path}:{line}:")
 
 
-def test_models_without_faces_give_a_note(tmp_path):
-    path = write(tmp_path, "points.obj", "v 1 2 3\nv 4 5 6\np 1 2\n")
-    assert footprint_with_note(path) == (None, "no faces")
-    assert footprint(path) is None
-    assert footprint_with_note(str(tmp_path / "missing.obj"))[1].startswith("cannot read")
+def test_strict_faceless_and_missing_files(write_file, tmp_path):
+    path = write_file(strict_text())
+    assert footprint_with_note(path) == (geokern.generate_obb_2d_from_obj_file(path), None)
+    assert footprint(path) == geokern.generate_obb_2d_from_obj_file(path)
+    path = write_file("v 1 2 3\nv 4 5 6\np 1 2\n", "points.obj")
+    assert footprint_with_note(path) == (None, "no faces") and footprint(path) is None
+    missing = str(tmp_path / "missing.obj")
+    assert footprint_with_note(missing)[1].startswith("cannot read")
     with pytest.raises(FileNotFoundError):
-        footprint(str(tmp_path / "missing.obj"))
+        footprint(missing)
 
 
 def test_points_footprint_and_its_checks():
@@ -125,9 +113,8 @@ def test_write_read_round_trip(tmp_path, normals):
         assert "vn" not in text
 
 
-def test_polygons_are_split_into_fans(tmp_path):
-    path = write(tmp_path, "quad.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0 2 0\n"
-                 "f 1/1/1 2/2/2 3/3/3 4/4/4 5/5/5\n")
+def test_polygons_are_split_into_fans(write_file):
+    path = write_file("v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0 2 0\nf 1/1/1 2/2/2 3/3/3 4/4/4 5/5/5\n")
     assert read_obj(path)[1].tolist() == [[0, 1, 2], [0, 2, 3], [0, 3, 4]]
 
 

@@ -46,13 +46,9 @@ def test_pickles_by_reference(function, protocol):
     assert pickle.loads(data) is function
 
 
-def test_copies_are_the_function(function):
-    assert copy.copy(function) is function
-    assert copy.deepcopy(function) is function
+def test_copies_weak_references_docstring_and_defaults(function):
+    assert copy.copy(function) is function and copy.deepcopy(function) is function
     assert weakref.ref(function)() is function
-
-
-def test_docstring_and_defaults(function):
     signature, documented = ROWS[function.__name__]
     assert (function.__doc__ is not None) == documented
     assert (function.__defaults__ is not None) == ("=" in signature)

@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 import geokern
+from shared import bits
 
 SPECIALS = [np.nan, np.inf, -np.inf, 0.0, -0.0, 1e300, -1e300, 1e-300, 5e-324, 1e20, 1e15, 2e14]
 EYE3 = np.eye(3)
@@ -36,10 +37,6 @@ BATCHES = {
     "ecef2geodetic_nparray_cy": (lambda rows: geokern.ecef2geodetic_nparray_cy(rows, EYE3, True),
                                  ecef_rows),
 }
-
-
-def bits(a):
-    return np.ascontiguousarray(a).view(np.int64)
 
 
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")
