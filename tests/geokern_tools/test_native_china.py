@@ -102,7 +102,7 @@ def test_arguments_by_keyword_and_arity():
 
 def test_build_info():
     info = _native.build_info()
-    assert set(info) == {"compiler", "simd", "openmp_threads"}
+    assert set(info) == {"compiler", "simd", "vector_path", "openmp_threads"}
     assert isinstance(info["compiler"], str) and info["compiler"]
     assert "AVX2" in info["simd"]
     assert isinstance(info["openmp_threads"], int) and info["openmp_threads"] >= 1
