@@ -42,18 +42,21 @@ def test_avx512_runs_where_the_processor_has_it(python):
 # No AVX-512 code under a shared name
 
 
-def scope(mangled):
-    """The enclosing namespaces and classes of an Itanium-mangled nested name,
-    or None for any other kind of symbol."""
-    m = re.match(r"_ZN[rVK]*", mangled)
+def scope(symbol):
+    """The enclosing namespaces and classes of an Itanium-mangled nested name
+    (of the enclosing function, for a local entity such as a lambda), or None
+    for any other kind of symbol."""
+    symbol = symbol.removeprefix("__odr_asan.")   # the sanitizer's mark of a global
+    m = re.match(r"_ZZ?N[rVK]*", symbol)
     if not m:
         return None
-    names, rest = [], mangled[m.end():]
+    names, rest = [], symbol[m.end():]
     while (m := re.match(r"\d+", rest)):
         length = int(m.group())
         names.append(rest[m.end():m.end() + length])
         rest = rest[m.end() + length:]
-    return names[:-1]
+    # An operator's or a constructor's name is not a length-prefixed name.
+    return names[:-1] if rest[:1] in ("E", "I") else names
 
 
 @pytest.mark.parametrize("isa", ["avx2", "avx512"])
