@@ -68,15 +68,8 @@ inline int mask_bits(RegMask m) { return m; }
 inline Reg blend(RegMask m, Reg yes, Reg no) { return _mm512_mask_blend_pd(m, no, yes); }
 inline Reg zero_unless(RegMask m, Reg a) { return _mm512_maskz_mov_pd(m, a); }
 
-inline constexpr auto sleef_sin = Sleef_sind8_u10avx512f;
-inline constexpr auto sleef_cos = Sleef_cosd8_u10avx512f;
-inline constexpr auto sleef_tan = Sleef_tand8_u10avx512f;
-inline constexpr auto sleef_sincos = Sleef_sincosd8_u10avx512f;
-inline constexpr auto sleef_atan = Sleef_atand8_u10avx512f;
-inline constexpr auto sleef_atan2 = Sleef_atan2d8_u10avx512f;
-inline constexpr auto sleef_exp = Sleef_expd8_u10avx512f;
-inline constexpr auto sleef_log = Sleef_logd8_u10avx512f;
-inline constexpr auto sleef_hypot = Sleef_hypotd8_u05avx512f;
+// The math library's function `name` of this width, at `accuracy`.
+#define GK_SLEEF(name, accuracy) Sleef_##name##d8_##accuracy##avx512f
 
 #else
 
@@ -103,17 +96,20 @@ inline int mask_bits(RegMask m) { return _mm256_movemask_pd(m); }
 inline Reg blend(RegMask m, Reg yes, Reg no) { return _mm256_blendv_pd(no, yes, m); }
 inline Reg zero_unless(RegMask m, Reg a) { return _mm256_and_pd(a, m); }
 
-inline constexpr auto sleef_sin = Sleef_sind4_u10avx2;
-inline constexpr auto sleef_cos = Sleef_cosd4_u10avx2;
-inline constexpr auto sleef_tan = Sleef_tand4_u10avx2;
-inline constexpr auto sleef_sincos = Sleef_sincosd4_u10avx2;
-inline constexpr auto sleef_atan = Sleef_atand4_u10avx2;
-inline constexpr auto sleef_atan2 = Sleef_atan2d4_u10avx2;
-inline constexpr auto sleef_exp = Sleef_expd4_u10avx2;
-inline constexpr auto sleef_log = Sleef_logd4_u10avx2;
-inline constexpr auto sleef_hypot = Sleef_hypotd4_u05avx2;
+#define GK_SLEEF(name, accuracy) Sleef_##name##d4_##accuracy##avx2
 
 #endif
+
+inline constexpr auto sleef_sin = GK_SLEEF(sin, u10);
+inline constexpr auto sleef_cos = GK_SLEEF(cos, u10);
+inline constexpr auto sleef_tan = GK_SLEEF(tan, u10);
+inline constexpr auto sleef_sincos = GK_SLEEF(sincos, u10);
+inline constexpr auto sleef_atan = GK_SLEEF(atan, u10);
+inline constexpr auto sleef_atan2 = GK_SLEEF(atan2, u10);
+inline constexpr auto sleef_exp = GK_SLEEF(exp, u10);
+inline constexpr auto sleef_log = GK_SLEEF(log, u10);
+inline constexpr auto sleef_hypot = GK_SLEEF(hypot, u05);
+#undef GK_SLEEF
 
 inline double lane(Reg v, int k) {
     alignas(64) double lanes[kLanes];
