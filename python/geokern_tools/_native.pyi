@@ -9,6 +9,7 @@ type _F64 = npt.NDArray[np.float64]
 class BuildInfo(TypedDict):
     compiler: str
     simd: str
+    vector_path: str  # the build of geokern's batch kernels that runs: "avx512" or "avx2"
     openmp_threads: int
 
 def build_info() -> BuildInfo: ...

@@ -175,6 +175,7 @@ def _cmd_info(args: argparse.Namespace) -> int:
         info = {}
     print(f"compiler: {info.get('compiler', 'unknown (native helper not built)')}")
     print(f"SIMD: {info.get('simd', 'unknown')}")
+    print(f"vector path: {info.get('vector_path', 'unknown')}")
     print(f"OpenMP threads: {info.get('openmp_threads', 'unknown')}")
     print(f"Python {platform.python_version()}")
     print(f"numpy {np.__version__}")

@@ -1,5 +1,6 @@
 // geokern core: row kernels of the Web Mercator batch conversions, a group
-// of simd::kLanes rows at a time (simd.hpp).
+// of simd::kLanes rows at a time (simd.hpp), in the namespace of the vector
+// width they are compiled for; web_mercator_rows.hpp publishes them.
 //
 // Spherical Web Mercator on the WGS-84 semi-major axis a:
 //   x = a * lambda,  y = a * ln(tan(phi / 2 + pi / 4))
@@ -13,7 +14,7 @@
 #include "core/constants.hpp"
 #include "core/simd.hpp"
 
-namespace gk::web_mercator {
+namespace gk::web_mercator::GK_SIMD_ISA {
 
 using simd::splat;
 using simd::Vd;
@@ -58,4 +59,4 @@ inline void to_ecef(Vd x, Vd y, Vd h, Vd (&out)[3]) {
     out[2] = simd::fma(splat(kWgs84B2OverA2), n, h) * sin_phi;
 }
 
-}  // namespace gk::web_mercator
+}  // namespace gk::web_mercator::GK_SIMD_ISA

@@ -1,8 +1,9 @@
 // geokern core: the Web Mercator batch conversions as module-level functions.
 #include "core/web_mercator_batch_py.hpp"
 
-#include "core/web_mercator_batch.hpp"
+#include "core/web_mercator_rows.hpp"
 #include "module/row_batch.hpp"
+#include "module/vector_path.hpp"
 
 namespace gk {
 
@@ -52,16 +53,22 @@ const char kWebMercatorToGeodeticDoc[] =
     "        每行为 ``[经度(度), 纬度(度), 高程(米)]``。\n"
     "    ";
 
+namespace {
+
+const web_mercator::RowKernels& kernels() {
+    return chosen_table(web_mercator::avx2::kRowKernels, web_mercator::avx512::kRowKernels);
+}
+
+}  // namespace
+
 PyObject* geodetic_to_web_mercator_fast_array(Call& call) {
-    return map_rows3<web_mercator::from_geodetic>(call);
+    return map_rows3(call, kernels().from_geodetic);
 }
 
 PyObject* web_mercator_to_geodetic_fast_array(Call& call) {
-    return map_rows3<web_mercator::to_geodetic>(call);
+    return map_rows3(call, kernels().to_geodetic);
 }
 
-PyObject* web_mercator_to_ecef_fast_array(Call& call) {
-    return map_rows3<web_mercator::to_ecef>(call);
-}
+PyObject* web_mercator_to_ecef_fast_array(Call& call) { return map_rows3(call, kernels().to_ecef); }
 
 }  // namespace gk

@@ -24,14 +24,13 @@
 //   - the scalar solver (solve) falls back to beta = 0 (|z| <= 1e-8) or
 //     +-pi/2 when u or Q is zero or NaN, and fails on a zero or NaN
 //     correction divisor;
-//   - the batch row (ecef_to_geodetic_rows) treats Q < 1e-12 as the polar
+//   - the batch row (ecef_to_geodetic_rows, ecef2geodetic_rows.hpp) treats Q < 1e-12 as the polar
 //     axis (beta = +-pi/2 even at z = 0, so the centre maps to latitude 90)
 //     and has no fallback for u = 0: points in the equatorial plane within
 //     E of the centre give NaN.
 #pragma once
 
 #include "core/constants.hpp"
-#include "core/simd.hpp"
 
 #include <cmath>
 
@@ -105,56 +104,6 @@ bool solve(double x, double y, double z, Solution& out) noexcept {
     out.phi = phi;
     out.height = inside_ellipsoid(p2, z2) ? -h : h;
     return true;
-}
-
-// One group of simd::kLanes rows of the batch: longitude and latitude in
-// degrees, and with `Heights` the height (out[2]).
-template <bool Heights>
-inline void ecef_to_geodetic_rows(simd::Vd x, simd::Vd y, simd::Vd z,
-                                  simd::Vd (&out)[Heights ? 3 : 2]) {
-    using simd::Mask;
-    using simd::select;
-    using simd::splat;
-    using simd::Vd;
-    const Vd p2 = simd::fma(x, x, y * y);
-    const Vd z2 = z * z;
-    const Vd t = (p2 + z2) - splat(kE2);
-    const Vd u = simd::sqrt((simd::hypot(t, splat(kTwoE) * z) + t) * splat(0.5));
-    const Vd q = simd::hypot(x, y);
-    const Vd w = simd::hypot(u, splat(kE));
-
-    // Off the polar axis from the confocal ellipsoid; on it (Q < 1e-12)
-    // +-pi/2 by the sign of z, with z = -0 counting as north.
-    Vd sin_beta, cos_beta;
-    Vd beta = simd::atan((z / q) * (w / u));
-    simd::sincos(beta, sin_beta, cos_beta);
-    const Mask axis = q < splat(kAxisThreshold);
-    const Mask north = z >= splat(0.0);
-    beta = select(axis, select(north, splat(kHalfPi), splat(-kHalfPi)), beta);
-    sin_beta = select(axis, select(north, splat(1.0), splat(-1.0)), sin_beta);
-    cos_beta = select(axis, splat(kCosHalfPi), cos_beta);
-
-    const Vd aw = splat(kWgs84A) * w;
-    const Vd dbeta = (simd::fma(splat(kWgs84B), u, splat(kE2)) - aw) * sin_beta /
-                     simd::fma(-cos_beta, splat(kE2), aw / cos_beta);
-    const Vd beta1 = beta + dbeta;
-
-    // Within one ulp of a pole the latitude is exactly +-90 and the foot
-    // point's cosine 0.
-    const Mask north_pole = beta1 >= splat(kPoleLimit);
-    const Mask south_pole = beta1 <= splat(-kPoleLimit);
-    const Vd lat = splat(kRadToDeg) * simd::atan(simd::tan(beta1) * splat(kAOverB));
-    out[1] = select(north_pole, splat(90.0), select(south_pole, splat(-90.0), lat));
-    out[0] = splat(kRadToDeg) * simd::atan2(y, x);
-    if constexpr (Heights) {
-        Vd sin_beta1, cos_beta1;
-        simd::sincos(beta1, sin_beta1, cos_beta1);
-        const Vd c = select(north_pole | south_pole, splat(0.0), cos_beta1);
-        const Vd h =
-            simd::hypot(simd::fma(splat(-kWgs84B), sin_beta1, z), simd::fma(splat(-kWgs84A), c, q));
-        const Mask inside = simd::fma(p2, splat(kInvA2), z2 * splat(kInvB2)) < splat(1.0);
-        out[2] = select(inside, -h, h);
-    }
 }
 
 }  // namespace gk::ecef

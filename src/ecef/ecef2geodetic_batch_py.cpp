@@ -1,12 +1,13 @@
 // geokern ecef: ECEF-to-geodetic batches (see ecef2geodetic_batch_py.hpp).
 #include "ecef/ecef2geodetic_batch_py.hpp"
 
-#include "ecef/ecef2geodetic.hpp"
+#include "ecef/ecef_rows.hpp"
 #include "module/args.hpp"
 #include "module/errors.hpp"
 #include "module/numpy_api.hpp"
 #include "module/numpy_calls.hpp"
 #include "module/row_batch.hpp"
+#include "module/vector_path.hpp"
 
 namespace gk {
 
@@ -31,10 +32,9 @@ PyObject* convert_product(PyObject* pos_obj, PyObject* transform_obj, bool heigh
     PyRef result;
     ArrayView out;
     if (!new_result("empty", {n, columns}, "float64", kFloat64Array2D, result, out)) return nullptr;
-    const auto src = pos.rows<const double>();
-    const auto dst = out.rows<double>();
-    if (!(heights ? convert_rows<3, ecef::ecef_to_geodetic_rows<true>>(n, src, dst)
-                  : convert_rows<2, ecef::ecef_to_geodetic_rows<false>>(n, src, dst))) {
+    const auto& kernels = chosen_table(ecef::avx2::kRowKernels, ecef::avx512::kRowKernels);
+    if (!convert_rows(n, heights ? kernels.ecef_to_geodetic_heights : kernels.ecef_to_geodetic,
+                      pos.rows<const double>(), out.rows<double>())) {
         return nullptr;
     }
     return result.release();

@@ -2,6 +2,7 @@
 // geodetic-to-ECEF conversions (see geodetic2ecef_py.hpp).
 #include "ecef/geodetic2ecef_py.hpp"
 
+#include "ecef/ecef_rows.hpp"
 #include "ecef/geodetic2ecef.hpp"
 #include "module/errors.hpp"
 #include "module/globals.hpp"
@@ -10,6 +11,7 @@
 #include "module/scalar_body.hpp"
 #include "module/slice_body.hpp"
 #include "module/values.hpp"
+#include "module/vector_path.hpp"
 
 namespace gk {
 
@@ -71,7 +73,8 @@ PyObject* geodetic2ecef_cy_np(Call& call) {
 PyObject* geodetic2ecef_np_cy(Call& call) { return geodetic2ecef_cy_np(call); }
 
 PyObject* geodetic2ecef_fast_array(Call& call) {
-    return map_rows3<ecef::geodetic_to_ecef_rows>(call);
+    const auto& kernels = chosen_table(ecef::avx2::kRowKernels, ecef::avx512::kRowKernels);
+    return map_rows3(call, kernels.geodetic_to_ecef);
 }
 
 PyObject* geodetic2ecef_custom_ellipsoid_cython(const double, const double, const double) {

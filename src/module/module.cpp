@@ -17,6 +17,7 @@
 #include "module/ref.hpp"
 #include "module/state.hpp"
 #include "module/table.hpp"
+#include "module/vector_path.hpp"
 #include "module/view.hpp"
 
 namespace gk {
@@ -175,6 +176,7 @@ int run_exec_steps(PyObject* module) {
     if (PyModule_AddObjectRef(module, "__pyx_capi__", capi.get()) < 0) return line_here();
 
     if (init_view_type() < 0 || init_function_type() < 0) return line_here();
+    vector_path();  // the batch kernels' vector width, chosen once, here
 
     // The module body.
     if (add_remembered(module, "degrees", import_from("math", "degrees"), s.math_degrees) < 0)

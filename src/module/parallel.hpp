@@ -1,6 +1,6 @@
 // geokern module layer: the parallel row loop of the batch functions.
 //
-// Call parallel_rows / parallel_groups with the interpreter lock held and
+// Call parallel_rows / parallel_chunks with the interpreter lock held and
 // every argument and result already converted: the lock is released for
 // the whole loop phase (also when n is 0), the rows are handed out in
 // chunks that each OpenMP thread takes from a shared counter as soon as it
@@ -48,35 +48,30 @@ inline Py_ssize_t default_chunk_rows(Py_ssize_t n, Py_ssize_t threads) {
 
 // The row loop, for a caller that has already released the lock (inside
 // without_gil, after serial work of its own).  Rows go out in chunks of
-// `chunk` rows (0: default_chunk_rows; rounded up to a multiple of Width),
-// so every chunk starts on a multiple of Width; each chunk is handed to
-// `group(i, count)` in consecutive groups of Width rows (only the last
-// group of the last chunk may be shorter).  With Width > 1 this serves
-// SIMD kernels whose lanes are independent, so that a row's result does
-// not depend on which group, chunk or thread it falls into.  Whenever the
-// calling thread (the team's thread 0) has done kRowsPerSignalCheck rows
-// since its last look, it looks for pending signals; when a handler
-// raised, every thread stops after its current chunk and the result is
-// false (the exception set).
-template <int Width, class GroupFn>
-[[nodiscard]] bool team_groups(Py_ssize_t n, GroupFn&& group, Py_ssize_t chunk = 0) {
-    static_assert(kRowsPerSignalCheck % Width == 0);
+// `chunk` rows (0: default_chunk_rows; rounded up to a multiple of Align),
+// so every chunk starts on a multiple of Align; each is handed to
+// `rows(begin, end)`.  With Align the width of a SIMD kernel, every vector
+// step but the batch's last is full.  Whenever the calling thread (the
+// team's thread 0) has done kRowsPerSignalCheck rows since its last look,
+// it looks for pending signals; when a handler raised, every thread stops
+// after its current chunk and the result is false (the exception set).
+template <int Align, class ChunkFn>
+[[nodiscard]] bool team_chunks(Py_ssize_t n, ChunkFn&& rows, Py_ssize_t chunk = 0) {
+    static_assert(kRowsPerSignalCheck % Align == 0);
     if (n <= 0) return true;
     std::atomic<bool> stop{false};
     std::atomic<Py_ssize_t> next{0};
 #pragma omp parallel
     {
-        Py_ssize_t rows = chunk > 0 ? chunk : default_chunk_rows(n, omp_get_num_threads());
-        rows = (rows + Width - 1) / Width * Width;
+        Py_ssize_t size = chunk > 0 ? chunk : default_chunk_rows(n, omp_get_num_threads());
+        size = (size + Align - 1) / Align * Align;
         const bool checks_signals = omp_get_thread_num() == 0;
         Py_ssize_t unchecked = 0;
         while (!stop.load(std::memory_order_relaxed)) {
-            const Py_ssize_t begin = next.fetch_add(rows, std::memory_order_relaxed);
+            const Py_ssize_t begin = next.fetch_add(size, std::memory_order_relaxed);
             if (begin >= n) break;
-            const Py_ssize_t end = n - begin < rows ? n : begin + rows;
-            for (Py_ssize_t i = begin; i < end; i += Width) {
-                group(i, static_cast<int>(end - i < Width ? end - i : Width));
-            }
+            const Py_ssize_t end = n - begin < size ? n : begin + size;
+            rows(begin, end);
             unchecked += end - begin;
             if (checks_signals && unchecked >= kRowsPerSignalCheck) {
                 unchecked = 0;
@@ -90,13 +85,15 @@ template <int Width, class GroupFn>
 // One call of `row(i)` per row, the lock already released.
 template <class RowFn>
 [[nodiscard]] bool team_rows(Py_ssize_t n, RowFn&& row) {
-    return team_groups<1>(n, [&row](Py_ssize_t i, int) { row(i); });
+    return team_chunks<1>(n, [&row](Py_ssize_t begin, Py_ssize_t end) {
+        for (Py_ssize_t i = begin; i < end; ++i) row(i);
+    });
 }
 
-template <int Width, class GroupFn>
-[[nodiscard]] bool parallel_groups(Py_ssize_t n, GroupFn&& group) {
+template <int Align, class ChunkFn>
+[[nodiscard]] bool parallel_chunks(Py_ssize_t n, ChunkFn&& rows) {
     bool done = false;
-    without_gil([n, &group, &done] { done = team_groups<Width>(n, group); });
+    without_gil([n, &rows, &done] { done = team_chunks<Align>(n, rows); });
     return done;
 }
 

@@ -1,12 +1,15 @@
 // geokern_tools._native: build_info() (see build_info_py.hpp).
 //
-// build_info() -> {"compiler": str, "simd": str, "openmp_threads": int}:
-// the compiler that built the China kernels (the same sources and flags as
-// the geokern module), the instruction set level they target, and the
-// number of threads an OpenMP parallel region gets now.
+// build_info() -> {"compiler": str, "simd": str, "vector_path": str,
+// "openmp_threads": int}: the compiler that built the China kernels (the
+// same sources and flags as the geokern module), the instruction set level
+// they target, the build of geokern's vector row kernels that this process
+// runs ("avx512" or "avx2", module/vector_path.hpp), and the number of
+// threads an OpenMP parallel region gets now.
 #include "tools_native/build_info_py.hpp"
 
 #include "module/ref.hpp"
+#include "module/vector_path.hpp"
 
 #include <omp.h>
 
@@ -42,6 +45,7 @@ PyObject* build_info(PyObject*, PyObject*) {
     PyRef info(PyDict_New());
     if (!info || !put(info.get(), "compiler", PyUnicode_FromString(kCompiler)) ||
         !put(info.get(), "simd", PyUnicode_FromString(kSimd)) ||
+        !put(info.get(), "vector_path", PyUnicode_FromString(vector_path_name(vector_path()))) ||
         !put(info.get(), "openmp_threads", PyLong_FromLong(omp_get_max_threads()))) {
         return nullptr;
     }
@@ -51,7 +55,9 @@ PyObject* build_info(PyObject*, PyObject*) {
 PyMethodDef kMethods[] = {
     {"build_info", build_info, METH_NOARGS,
      "build_info($module)\n--\n\nHow the native code was built: a dict with \"compiler\" (str),\n"
-     "\"simd\" (str) and \"openmp_threads\" (int, the OpenMP threads a batch uses now)."},
+     "\"simd\" (str), \"vector_path\" (str, the build of the batch kernels that runs:\n"
+     "\"avx512\" or \"avx2\") and \"openmp_threads\" (int, the OpenMP threads a batch uses\n"
+     "now)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -14,6 +14,7 @@
 // through the module attribute `np` (module/view.hpp), bound at exec.
 #include "module/ref.hpp"
 #include "module/state.hpp"
+#include "module/vector_path.hpp"
 #include "module/view.hpp"
 #include "tools_native/build_info_py.hpp"
 #include "tools_native/china_batch_py.hpp"
@@ -28,6 +29,7 @@ int native_exec(PyObject* module) {
     ModuleState& s = state();
     if (s.module == module) return 0;
     if (init_view_type() < 0) return -1;
+    vector_path();  // chosen once, here, as geokern does
     if (PyModule_AddFunctions(module, china_batch_methods()) < 0 ||
         PyModule_AddFunctions(module, build_info_methods()) < 0 || add_noop_functions(module) < 0) {
         return -1;

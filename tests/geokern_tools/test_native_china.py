@@ -96,6 +96,6 @@ def test_keyword_arguments_and_build_info():
     assert same_bits(_native.wgs84_to_gcj02(arr=PTS), _native.wgs84_to_gcj02(PTS))
     assert same_bits(_native.wgs84_to_gcj02(PTS, out=PTS.copy()), _native.wgs84_to_gcj02(PTS))
     info = _native.build_info()
-    assert set(info) == {"compiler", "simd", "openmp_threads"}
+    assert set(info) == {"compiler", "simd", "vector_path", "openmp_threads"}
     assert isinstance(info["compiler"], str) and info["compiler"] and "AVX2" in info["simd"]
     assert isinstance(info["openmp_threads"], int) and info["openmp_threads"] >= 1
