@@ -68,7 +68,6 @@ CreaseWork::CreaseWork(std::ptrdiff_t vertices, std::ptrdiff_t triangles)
       face(static_cast<std::size_t>(triangles)),
       offsets(static_cast<std::size_t>(vertices) + 1),
       entries(3 * static_cast<std::size_t>(triangles)),
-      group_normals(3 * static_cast<std::size_t>(triangles)),
       groups_of_vertex(static_cast<std::size_t>(vertices)),
       groups_of_block(static_cast<std::size_t>(blocks())) {
     assert(3 * static_cast<uint64_t>(triangles) <= UINT32_MAX);
@@ -155,9 +154,8 @@ std::size_t most_corners(const CreaseWork& work) noexcept {
 
 void group_block(CreaseWork& work, std::ptrdiff_t block, float cos_threshold,
                  CreaseGroup* groups) noexcept {
-    const Incident* const entries = work.entries.get();
+    Incident* const entries = work.entries.get();
     uint32_t* const group_of = work.corners.get();  // per entry, from now on
-    Vec3f* normal = work.group_normals.get() + work.offsets[block_begin(block)];
     uint32_t block_groups = 0;
     for (std::ptrdiff_t v = block_begin(block); v < block_end(work, block); ++v) {
         const uint32_t begin = work.offsets[v];
@@ -184,7 +182,9 @@ void group_block(CreaseWork& work, std::ptrdiff_t block, float cos_threshold,
         for (uint32_t i = end - 1; i > begin; --i) {
             if (same_triangle(entries[i], entries[i - 1])) group_of[i - 1] = group_of[i];
         }
-        for (uint32_t g = 0; g < made; ++g) *normal++ = group_normal(groups[g]);
+        // The vertex's entries are read: their normals make room for the
+        // groups' (there are no more groups than entries).
+        for (uint32_t g = 0; g < made; ++g) entries[begin + g].normal = group_normal(groups[g]);
         work.groups_of_vertex[v] = made;
         block_groups += made;
     }
@@ -204,7 +204,6 @@ void write_block(const CreaseWork& work, std::ptrdiff_t block, std::size_t base,
                  StridedRows<const float> pos, StridedRows<float> new_pos,
                  StridedRows<float> normals, StridedItems<uint32_t> sources,
                  StridedItems<uint32_t> corner_ids) noexcept {
-    const Vec3f* normal = work.group_normals.get() + work.offsets[block_begin(block)];
     const uint32_t* const group_of = work.corners.get();
     auto row = static_cast<std::ptrdiff_t>(base);
     for (std::ptrdiff_t v = block_begin(block); v < block_end(work, block); ++v) {
@@ -213,7 +212,7 @@ void write_block(const CreaseWork& work, std::ptrdiff_t block, std::size_t base,
         const Vec3f p = load(pos, v);
         for (uint32_t g = 0; g < work.groups_of_vertex[v]; ++g, ++row) {
             store(new_pos, row, p);
-            store(normals, row, *normal++);
+            store(normals, row, work.entries[work.offsets[v] + g].normal);
             sources[row] = static_cast<uint32_t>(v);
         }
         for (uint32_t i = work.offsets[v]; i < work.offsets[v + 1]; ++i) {

@@ -76,11 +76,9 @@ struct CreaseWork {
     // normal, so that grouping reads its input in one sweep.
     WorkArray<uint32_t> offsets;
     WorkArray<Incident> entries;
-    // Stage 3: the normals of the output vertices of vertex block b, from
-    // group_normals[offsets[b * kVertexBlock]] on (a block never has more
-    // groups than corners, so the blocks cannot overlap; the tail of each
-    // block's room stays untouched memory).
-    WorkArray<Vec3f> group_normals;
+    // Stage 3: the number of output vertices of each vertex and block; the
+    // normal of group g of vertex v replaces entries[offsets[v] + g].normal
+    // (a vertex has no more groups than entries).
     WorkArray<uint32_t> groups_of_vertex;
     WorkArray<uint32_t> groups_of_block;
 

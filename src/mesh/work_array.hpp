@@ -25,8 +25,7 @@ class WorkArray {
 public:
     WorkArray() = default;
     // Throws std::bad_alloc.
-    explicit WorkArray(std::size_t n)
-        : data_(std::make_unique_for_overwrite<T[]>(n)), size_(n) {
+    explicit WorkArray(std::size_t n) : data_(std::make_unique_for_overwrite<T[]>(n)), size_(n) {
         const std::size_t bytes = n * sizeof(T);
         if (bytes < kAdvisedFrom) return;
         // The whole huge pages inside the array; only advice: without huge
