@@ -47,6 +47,96 @@ void raise_first_out_of_bounds(const mesh::CreaseWork& work) {
     }
 }
 
+// Stages 1 and 2, the lock released: the corners copied once (the caller's
+// array is not read again, so writes to it from now on change nothing) and
+// the incidence, one vertex range per thread as each range reads all
+// corners.  False when a signal handler raised; `in_range` false when a
+// corner names no row of `pos` (the incidence is then not built).
+bool copy_and_link(StridedRows<const float> points, StridedRows<const uint32_t> corner_rows,
+                   mesh::CreaseWork& work, int threads, bool& in_range) {
+    std::atomic<bool> below{true};
+    bool done = false;
+    without_gil([&] {
+        done = team_groups<kTriangleBlock>(work.num_tris, [&](Py_ssize_t first, int count) {
+            if (!mesh::copy_corners(points, corner_rows, first, first + count,
+                                    static_cast<uint64_t>(work.vertex_count), work)) {
+                below.store(false, std::memory_order_relaxed);
+            }
+        });
+        if (!done || !below.load()) return;
+        const Py_ssize_t n = work.vertex_count;
+        const Py_ssize_t range = (n + threads - 1) / threads;
+        const auto each_range = [&](auto&& step) {
+            return team_groups<1>(
+                threads,
+                [&](Py_ssize_t r, int) {
+                    const Py_ssize_t first = std::min(n, r * range);
+                    step(work, first, std::min(n, first + range));
+                },
+                1);
+        };
+        done = each_range(mesh::count_corners);
+        if (!done) return;
+        mesh::sum_counts(work);
+        done = each_range(mesh::fill_incidence);
+        if (done) mesh::restore_offsets(work);
+    });
+    in_range = below.load();
+    return done;
+}
+
+// Stage 3 on the team, each thread grouping into its own room of
+// most_corners() groups; block_base gets each block's first output vertex
+// and `outputs` their number.  False with the exception set.
+bool group_vertices(mesh::CreaseWork& work, float cos_threshold, int threads,
+                    std::vector<std::size_t>& block_base, std::size_t& outputs) {
+    const std::size_t most = mesh::most_corners(work);
+    std::vector<mesh::CreaseGroup> groups;
+    if (!guard_cpp([&]() -> PyObject* {
+            groups.resize(most * static_cast<std::size_t>(threads));
+            block_base.resize(static_cast<std::size_t>(work.blocks()));
+            return Py_None;  // borrowed, only a mark of success
+        })) {
+        return false;
+    }
+    bool done = false;
+    without_gil([&] {
+        done = team_groups<mesh::kVertexBlock>(
+            work.vertex_count,
+            [&](Py_ssize_t first, int) {
+                const int thread = omp_get_thread_num();
+                assert(thread < threads);
+                mesh::group_block(work, first / mesh::kVertexBlock, cos_threshold,
+                                  groups.data() + most * static_cast<std::size_t>(thread));
+            },
+            mesh::kVertexBlock);
+        if (done) outputs = mesh::block_bases(work, block_base.data());
+    });
+    return done;
+}
+
+// Stage 4 on the team into the four result arrays (positions, normals,
+// corner numbers, sources).  False with the exception set.
+bool write_vertices(const mesh::CreaseWork& work, const std::vector<std::size_t>& block_base,
+                    StridedRows<const float> points, const ArrayView (&views)[4]) {
+    const auto new_pos = views[0].rows<float>();
+    const auto normals = views[1].rows<float>();
+    const auto corner_ids = views[2].items<uint32_t>();
+    const auto sources = views[3].items<uint32_t>();
+    bool done = false;
+    without_gil([&] {
+        done = team_groups<mesh::kVertexBlock>(
+            work.vertex_count,
+            [&](Py_ssize_t first, int) {
+                const Py_ssize_t block = first / mesh::kVertexBlock;
+                mesh::write_block(work, block, block_base[block], points, new_pos, normals, sources,
+                                  corner_ids);
+            },
+            mesh::kVertexBlock);
+    });
+    return done;
+}
+
 // Indices given in another dtype than uint32 must convert to it exactly: a
 // negative, too large or fractional value names no vertex, where the
 // conversion would wrap or truncate it into one.  ValueError otherwise.
@@ -137,95 +227,29 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
         return call.fail();
     }
     const auto points = pos.rows<const float>();
-    const auto corner_rows = tris.rows<const uint32_t>();
-    // The indices are copied once, with the lock released: the caller's
-    // array is not read again, so writes to it from now on change nothing.
     const int threads = omp_get_max_threads();
-    std::atomic<bool> in_range{true};
-    std::size_t most = 0;
-    bool done = false;
-    without_gil([&] {
-        done = team_groups<kTriangleBlock>(num_tris, [&](Py_ssize_t first, int count) {
-            if (!mesh::copy_corners(points, corner_rows, first, first + count,
-                                    static_cast<uint64_t>(vertex_count), *work)) {
-                in_range.store(false, std::memory_order_relaxed);
-            }
-        });
-        if (!done || !in_range.load()) return;
-        // One vertex range per thread: each reads all corners.
-        const Py_ssize_t range = (vertex_count + threads - 1) / threads;
-        const auto each_range = [&](auto&& step) {
-            return team_groups<1>(
-                threads,
-                [&](Py_ssize_t r, int) {
-                    const Py_ssize_t first = std::min(vertex_count, r * range);
-                    step(*work, first, std::min(vertex_count, first + range));
-                },
-                1);
-        };
-        done = each_range(mesh::count_corners);
-        if (!done) return;
-        mesh::sum_counts(*work);
-        done = each_range(mesh::fill_incidence);
-        if (!done) return;
-        mesh::restore_offsets(*work);
-        most = mesh::most_corners(*work);
-    });
-    if (!done) return call.fail();
-    if (!in_range.load()) {
+    bool in_range = true;
+    if (!copy_and_link(points, tris.rows<const uint32_t>(), *work, threads, in_range)) {
+        return call.fail();
+    }
+    if (!in_range) {
         raise_first_out_of_bounds(*work);
         return call.fail();
     }
-
-    // Every thread groups into its own room of `most` groups.
-    std::vector<mesh::CreaseGroup> groups;
     std::vector<std::size_t> block_base;
-    if (!guard_cpp([&]() -> PyObject* {
-            groups.resize(most * static_cast<std::size_t>(threads));
-            block_base.resize(static_cast<std::size_t>(work->blocks()));
-            return Py_None;
-        })) {
-        return call.fail();
-    }
-    std::size_t m = 0;
-    without_gil([&] {
-        done = team_groups<mesh::kVertexBlock>(
-            vertex_count,
-            [&](Py_ssize_t first, int) {
-                const int thread = omp_get_thread_num();
-                assert(thread < threads);
-                mesh::group_block(*work, first / mesh::kVertexBlock, cos_threshold,
-                                  groups.data() + most * static_cast<std::size_t>(thread));
-            },
-            mesh::kVertexBlock);
-        if (done) m = mesh::block_bases(*work, block_base.data());
-    });
-    if (!done) return call.fail();
+    std::size_t outputs = 0;
+    if (!group_vertices(*work, cos_threshold, threads, block_base, outputs)) return call.fail();
 
     PyRef parts[4];
     ArrayView views[4];
-    const auto rows = static_cast<Py_ssize_t>(m);
+    const auto rows = static_cast<Py_ssize_t>(outputs);
     if (!new_result("zeros", {3 * num_tris}, "uint32", kIndex1D, parts[2], views[2]) ||
         !new_result("empty", {rows, 3}, "float32", kFloat2D, parts[0], views[0]) ||
         !new_result("empty", {rows, 3}, "float32", kFloat2D, parts[1], views[1]) ||
         !new_result("empty", {rows}, "uint32", kIndex1D, parts[3], views[3])) {
         return call.fail();
     }
-    const auto new_pos = views[0].rows<float>();
-    const auto normals = views[1].rows<float>();
-    const auto corner_ids = views[2].items<uint32_t>();
-    const auto sources = views[3].items<uint32_t>();
-    without_gil([&] {
-        done = team_groups<mesh::kVertexBlock>(
-            vertex_count,
-            [&](Py_ssize_t first, int) {
-                const Py_ssize_t block = first / mesh::kVertexBlock;
-                mesh::write_block(*work, block, block_base[block], points, new_pos, normals,
-                                  sources, corner_ids);
-            },
-            mesh::kVertexBlock);
-    });
-    if (!done) return call.fail();
+    if (!write_vertices(*work, block_base, points, views)) return call.fail();
     PyObject* result = mesh_tuple(parts);
     if (!result) return call.fail();
     return result;
