@@ -7,11 +7,10 @@
 // Grouping costs (incident triangles) x (groups) dot products per vertex.
 #include "mesh/crease_split.hpp"
 
-#include "mesh/vec3.hpp"
-
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstring>
 
 namespace gk::mesh {
 
@@ -21,57 +20,9 @@ namespace {
 // zero-area triangle gets (0, 0, 0).
 constexpr float kMinFaceLength = 1e-8f;
 
-// Unit normal of every triangle.  A NaN length stays NaN (max keeps its
-// first operand when the comparison fails).
-std::vector<Vec3f> unit_face_normals(const StridedRows<const float>& pos,
-                                     const StridedRows<const uint32_t>& tris,
-                                     std::ptrdiff_t num_tris) {
-    std::vector<Vec3f> normals(static_cast<std::size_t>(num_tris));
-    for (std::ptrdiff_t t = 0; t < num_tris; ++t) {
-        const Vec3f c =
-            face_cross(load(pos, tris(t, 0)), load(pos, tris(t, 1)), load(pos, tris(t, 2)));
-        const float l = std::max(length(c), kMinFaceLength);
-        normals[static_cast<std::size_t>(t)] = {c.x / l, c.y / l, c.z / l};
-    }
-    return normals;
-}
-
-// Vertex-to-triangle incidence: the triangles of vertex v are
-// triangles[offsets[v] .. offsets[v + 1]).
-struct Incidence {
-    std::vector<std::size_t> offsets;
-    std::vector<uint32_t> triangles;
-};
-
-Incidence build_incidence(const StridedRows<const uint32_t>& tris, std::ptrdiff_t num_tris,
-                          std::ptrdiff_t vertex_count) {
-    Incidence in;
-    in.offsets.assign(static_cast<std::size_t>(vertex_count) + 1, 0);
-    for (std::ptrdiff_t t = 0; t < num_tris; ++t) {
-        for (int c = 0; c < 3; ++c) {
-            assert(tris(t, c) < static_cast<uint64_t>(vertex_count));
-            ++in.offsets[tris(t, c) + 1];
-        }
-    }
-    for (std::size_t v = 1; v < in.offsets.size(); ++v) in.offsets[v] += in.offsets[v - 1];
-    in.triangles.resize(in.offsets.back());
-    std::vector<std::size_t> next(in.offsets.begin(), in.offsets.end() - 1);
-    for (std::ptrdiff_t t = 0; t < num_tris; ++t) {
-        for (int c = 0; c < 3; ++c) in.triangles[next[tris(t, c)]++] = static_cast<uint32_t>(t);
-    }
-    return in;
-}
-
 inline float dot(const Vec3f& a, const Vec3f& b) noexcept {
     return (a.x * b.x + a.y * b.y) + a.z * b.z;
 }
-
-// One group of triangles around the current vertex.
-struct Group {
-    uint32_t first;  // the triangle the others are compared with
-    Vec3f sum;       // of the members' unit normals, in list order
-    std::size_t count;
-};
 
 // The length of a group's mean as the vector norm of the numpy build
 // computes it (through its BLAS dot product): float32 squares summed in
@@ -84,13 +35,23 @@ float mean_length(const Vec3f& v) noexcept {
 
 // The mean of a group's unit normals, renormalised.  The division by the
 // count is done in double and rounded once to float32.
-Vec3f group_normal(const Group& g) noexcept {
+Vec3f group_normal(const CreaseGroup& g) noexcept {
     const double count = static_cast<double>(g.count);
     const Vec3f mean{static_cast<float>(g.sum.x / count), static_cast<float>(g.sum.y / count),
                      static_cast<float>(g.sum.z / count)};
     const float l = mean_length(mean);
     if (static_cast<double>(l) > 1e-8) return {mean.x / l, mean.y / l, mean.z / l};
     return {0.0f, 0.0f, 1.0f};
+}
+
+inline bool same_triangle(const Incident& a, const Incident& b) noexcept {
+    return a.place / 3 == b.place / 3;
+}
+
+// The first vertex of block b and the one after its last.
+std::ptrdiff_t block_begin(std::ptrdiff_t b) noexcept { return b * kVertexBlock; }
+std::ptrdiff_t block_end(const CreaseWork& work, std::ptrdiff_t b) noexcept {
+    return std::min(work.vertex_count, (b + 1) * kVertexBlock);
 }
 
 }  // namespace
@@ -100,83 +61,163 @@ float clamp_crease_angle(float angle_deg) noexcept {
     return angle_deg <= 0.0f ? 0.0f : angle_deg;
 }
 
-CreaseVertices split_creases(StridedRows<const float> pos, std::ptrdiff_t vertex_count,
-                             StridedRows<const uint32_t> tris, std::ptrdiff_t num_tris,
-                             float cos_threshold, StridedItems<uint32_t> corner_ids,
-                             std::ptrdiff_t check_every, const std::function<bool()>& keep_going) {
-    const std::vector<Vec3f> face = unit_face_normals(pos, tris, num_tris);
-    CreaseVertices out;
-    if (num_tris > check_every && !keep_going()) {
-        out.stopped = true;
-        return out;
-    }
-    const Incidence in = build_incidence(tris, num_tris, vertex_count);
-
-    std::size_t most = 0;
-    for (std::ptrdiff_t v = 0; v < vertex_count; ++v) {
-        most = std::max(most, in.offsets[v + 1] - in.offsets[v]);
-    }
-    std::vector<Group> groups(most);
-    std::vector<uint32_t> group_of(most);  // per incidence entry of the vertex
-
-    out.normals.reserve(3 * static_cast<std::size_t>(vertex_count));
-    out.sources.reserve(static_cast<std::size_t>(vertex_count));
-    for (std::ptrdiff_t v = 0; v < vertex_count; ++v) {
-        if (v % check_every == 0 && v > 0 && !keep_going()) {
-            out.stopped = true;
-            return out;
-        }
-        const uint32_t* faces = in.triangles.data() + in.offsets[v];
-        const std::size_t n = in.offsets[v + 1] - in.offsets[v];
-        if (n == 0) continue;  // unused vertices produce no output vertex
-
-        std::size_t made = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            const Vec3f& fn = face[faces[i]];
-            std::size_t g = 0;
-            while (g < made && !(dot(fn, face[groups[g].first]) >= cos_threshold)) ++g;
-            if (g == made) groups[made++] = {faces[i], {0.0f, 0.0f, 0.0f}, 0};
-            Group& group = groups[g];
-            group.sum = {group.sum.x + fn.x, group.sum.y + fn.y, group.sum.z + fn.z};
-            ++group.count;
-            group_of[i] = static_cast<uint32_t>(g);
-        }
-
-        const std::size_t base = out.sources.size();
-        for (std::size_t g = 0; g < made; ++g) {
-            const Vec3f normal = group_normal(groups[g]);
-            out.normals.insert(out.normals.end(), {normal.x, normal.y, normal.z});
-            out.sources.push_back(static_cast<uint32_t>(v));
-        }
-
-        // A triangle's entries at v are adjacent in the list; its corners
-        // at v take the vertex of the last-created group among them.
-        for (std::size_t i = 0; i < n; ++i) {
-            const uint32_t t = faces[i];
-            uint32_t g = group_of[i];
-            if (i > 0 && faces[i - 1] == t) g = std::max(g, group_of[i - 1]);
-            group_of[i] = g;
-            const auto id = static_cast<uint32_t>(base + g);
-            for (int c = 0; c < 3; ++c) {
-                if (tris(t, c) == static_cast<uint32_t>(v))
-                    corner_ids[3 * std::ptrdiff_t{t} + c] = id;
-            }
-        }
-    }
-    return out;
+CreaseWork::CreaseWork(std::ptrdiff_t vertices, std::ptrdiff_t triangles)
+    : vertex_count(vertices),
+      num_tris(triangles),
+      corners(3 * static_cast<std::size_t>(triangles)),
+      face(static_cast<std::size_t>(triangles)),
+      offsets(static_cast<std::size_t>(vertices) + 1),
+      entries(3 * static_cast<std::size_t>(triangles)),
+      groups_of_vertex(static_cast<std::size_t>(vertices)),
+      groups_of_block(static_cast<std::size_t>(blocks())) {
+    assert(3 * static_cast<uint64_t>(triangles) <= UINT32_MAX);
 }
 
-void write_crease_vertices(StridedRows<const float> pos, const CreaseVertices& split,
-                           StridedRows<float> new_pos, StridedRows<float> normals,
-                           StridedItems<uint32_t> sources) noexcept {
-    for (std::size_t j = 0; j < split.sources.size(); ++j) {
-        const uint32_t v = split.sources[j];
-        const auto row = static_cast<std::ptrdiff_t>(j);
-        for (int k = 0; k < 3; ++k) {
-            new_pos(row, k) = pos(v, k);
-            normals(row, k) = split.normals[3 * j + k];
+bool copy_corners(StridedRows<const float> pos, StridedRows<const uint32_t> tris,
+                  std::ptrdiff_t first, std::ptrdiff_t end, uint64_t limit,
+                  CreaseWork& work) noexcept {
+    uint32_t* const copy = work.corners.get() + 3 * first;
+    const std::size_t n = 3 * static_cast<std::size_t>(end - first);
+    if (tris.col_stride == sizeof(uint32_t) && tris.row_stride == 3 * sizeof(uint32_t)) {
+        // One read of every byte; only the private copy is used afterwards.
+        std::memcpy(copy, tris.data + first * tris.row_stride, n * sizeof(uint32_t));
+    } else {
+        for (std::ptrdiff_t t = first; t < end; ++t) {
+            const StridedItems<const uint32_t> row{tris.data + t * tris.row_stride,
+                                                   tris.col_stride};
+            for (int c = 0; c < 3; ++c) copy[3 * (t - first) + c] = row.load_once(c);
         }
-        sources[row] = v;
+    }
+    uint32_t highest = 0;
+    for (std::size_t i = 0; i < n; ++i) highest = std::max(highest, copy[i]);
+    if (highest >= limit) return false;
+
+    // Unit normals; a NaN length stays NaN (max keeps its first operand
+    // when the comparison fails).
+    for (std::ptrdiff_t t = first; t < end; ++t) {
+        const uint32_t* c = work.corners.get() + 3 * t;
+        const Vec3f cross = face_cross(load(pos, c[0]), load(pos, c[1]), load(pos, c[2]));
+        const float l = std::max(length(cross), kMinFaceLength);
+        work.face[t] = {cross.x / l, cross.y / l, cross.z / l};
+    }
+    return true;
+}
+
+void count_corners(CreaseWork& work, std::ptrdiff_t first, std::ptrdiff_t end) noexcept {
+    const std::size_t n = 3 * static_cast<std::size_t>(work.num_tris);
+    const uint32_t* const corners = work.corners.get();
+    uint32_t* const offsets = work.offsets.get();
+    const auto low = static_cast<uint32_t>(first);
+    const auto span = static_cast<uint32_t>(end - first);
+    // The count of v goes to offsets[v + 1].
+    std::fill(offsets + first + 1, offsets + end + 1, 0u);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (corners[i] - low < span) ++offsets[corners[i] + 1];
+    }
+}
+
+void sum_counts(CreaseWork& work) noexcept {
+    uint32_t* const offsets = work.offsets.get();
+    offsets[0] = 0;
+    for (std::ptrdiff_t v = 1; v <= work.vertex_count; ++v) offsets[v] += offsets[v - 1];
+}
+
+void fill_incidence(CreaseWork& work, std::ptrdiff_t first, std::ptrdiff_t end) noexcept {
+    const std::size_t n = 3 * static_cast<std::size_t>(work.num_tris);
+    const uint32_t* const corners = work.corners.get();
+    uint32_t* const offsets = work.offsets.get();
+    Incident* const entries = work.entries.get();
+    const auto low = static_cast<uint32_t>(first);
+    const auto span = static_cast<uint32_t>(end - first);
+    // Filling advances offsets[v] to the end of v's list, which is where
+    // the list of v + 1 starts (restored by restore_offsets).
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint32_t v = corners[i];
+        if (v - low < span) entries[offsets[v]++] = {static_cast<uint32_t>(i), work.face[i / 3]};
+    }
+}
+
+void restore_offsets(CreaseWork& work) noexcept {
+    uint32_t* const offsets = work.offsets.get();
+    std::memmove(offsets + 1, offsets,
+                 static_cast<std::size_t>(work.vertex_count) * sizeof(uint32_t));
+    offsets[0] = 0;
+}
+
+std::size_t most_corners(const CreaseWork& work) noexcept {
+    uint32_t most = 0;
+    for (std::ptrdiff_t v = 0; v < work.vertex_count; ++v) {
+        most = std::max(most, work.offsets[v + 1] - work.offsets[v]);
+    }
+    return most;
+}
+
+void group_block(CreaseWork& work, std::ptrdiff_t block, float cos_threshold,
+                 CreaseGroup* groups) noexcept {
+    Incident* const entries = work.entries.get();
+    uint32_t* const group_of = work.corners.get();  // per entry, from now on
+    uint32_t block_groups = 0;
+    for (std::ptrdiff_t v = block_begin(block); v < block_end(work, block); ++v) {
+        const uint32_t begin = work.offsets[v];
+        const uint32_t end = work.offsets[v + 1];
+        work.groups_of_vertex[v] = 0;
+        if (begin == end) continue;  // unused vertices produce no output vertex
+        uint32_t made = 0;
+        for (uint32_t i = begin; i < end; ++i) {
+            const Vec3f& fn = entries[i].normal;
+            uint32_t g = 0;
+            while (g < made && !(dot(fn, groups[g].first) >= cos_threshold)) ++g;
+            if (g == made) groups[made++] = {fn, {0.0f, 0.0f, 0.0f}, 0};
+            CreaseGroup& group = groups[g];
+            group.sum = {group.sum.x + fn.x, group.sum.y + fn.y, group.sum.z + fn.z};
+            ++group.count;
+            group_of[i] = g;
+        }
+        // A triangle's entries at v are adjacent; all its corners at v take
+        // the vertex of the last-created group among them.
+        for (uint32_t i = begin + 1; i < end; ++i) {
+            if (same_triangle(entries[i], entries[i - 1]))
+                group_of[i] = std::max(group_of[i], group_of[i - 1]);
+        }
+        for (uint32_t i = end - 1; i > begin; --i) {
+            if (same_triangle(entries[i], entries[i - 1])) group_of[i - 1] = group_of[i];
+        }
+        // The vertex's entries are read: their normals make room for the
+        // groups' (there are no more groups than entries).
+        for (uint32_t g = 0; g < made; ++g) entries[begin + g].normal = group_normal(groups[g]);
+        work.groups_of_vertex[v] = made;
+        block_groups += made;
+    }
+    work.groups_of_block[block] = block_groups;
+}
+
+std::size_t block_bases(const CreaseWork& work, std::size_t* block_base) noexcept {
+    std::size_t total = 0;
+    for (std::ptrdiff_t b = 0; b < work.blocks(); ++b) {
+        block_base[b] = total;
+        total += work.groups_of_block[b];
+    }
+    return total;
+}
+
+void write_block(const CreaseWork& work, std::ptrdiff_t block, std::size_t base,
+                 StridedRows<const float> pos, StridedRows<float> new_pos,
+                 StridedRows<float> normals, StridedItems<uint32_t> sources,
+                 StridedItems<uint32_t> corner_ids) noexcept {
+    const uint32_t* const group_of = work.corners.get();
+    auto row = static_cast<std::ptrdiff_t>(base);
+    for (std::ptrdiff_t v = block_begin(block); v < block_end(work, block); ++v) {
+        const auto first = static_cast<uint32_t>(row);
+        if (work.groups_of_vertex[v] == 0) continue;
+        const Vec3f p = load(pos, v);
+        for (uint32_t g = 0; g < work.groups_of_vertex[v]; ++g, ++row) {
+            store(new_pos, row, p);
+            store(normals, row, work.entries[work.offsets[v] + g].normal);
+            sources[row] = static_cast<uint32_t>(v);
+        }
+        for (uint32_t i = work.offsets[v]; i < work.offsets[v + 1]; ++i) {
+            corner_ids[work.entries[i].place] = first + group_of[i];
+        }
     }
 }
 

@@ -2,8 +2,10 @@
 //
 // The arguments go through numpy as an interpreted caller would pass them
 // (ascontiguousarray to float32 and uint32, reshape to triangle rows, with
-// numpy's own errors); the splitting itself is the native loop of
-// crease_split.cpp.
+// numpy's own errors); the splitting itself is the staged native work of
+// crease_split.cpp, with the lock released and its blocks shared among the
+// OpenMP threads.  The lock is taken back between stages only to raise
+// errors and to make arrays.
 #include "mesh/mesh_py.hpp"
 
 #include "core/constants.hpp"
@@ -14,7 +16,11 @@
 #include "module/interrupt.hpp"
 #include "module/numpy_api.hpp"
 #include "module/numpy_math.hpp"
+#include "module/parallel.hpp"
 
+#include <algorithm>
+#include <atomic>
+#include <cassert>
 #include <optional>
 #include <vector>
 
@@ -22,31 +28,113 @@ namespace gk {
 
 namespace {
 
+// Triangles per block of the corner copy.
+constexpr int kTriangleBlock = 1024;
+
 // numpy's own text for a fancy index out of bounds.
 constexpr const char* kOutOfBounds = "index %u is out of bounds for axis 0 with size %llu";
 
-// The corner indices, copied once out of `tris` (whose memory Python code
-// run later in the call may change) and checked on the copy column by
-// column, as gathering the three corner rows would meet them.  False with
-// IndexError set when one is at or above `vertex_count`; throws
-// std::bad_alloc.
-bool checked_corner_copy(const ArrayView& tris, Py_ssize_t vertex_count,
-                         std::vector<uint32_t>& copy) {
-    const auto rows = tris.rows<const uint32_t>();
-    const Py_ssize_t num_tris = tris.extent(0);
-    copy.resize(3 * static_cast<std::size_t>(num_tris));
-    for (Py_ssize_t t = 0; t < num_tris; ++t) {
-        const StridedItems<const uint32_t> row{rows.data + t * rows.row_stride, rows.col_stride};
-        for (int c = 0; c < 3; ++c) copy[3 * t + c] = row.load_once(c);
-    }
+// IndexError for the first copied corner at or above `vertex_count`,
+// column by column, as gathering the three corner rows would meet them.
+void raise_first_out_of_bounds(const mesh::CreaseWork& work) {
     for (int c = 0; c < 3; ++c) {
-        const StridedItems<const uint32_t> column{reinterpret_cast<char*>(copy.data() + c),
+        const StridedItems<const uint32_t> column{reinterpret_cast<char*>(work.corners.get() + c),
                                                   3 * sizeof(uint32_t)};
-        if (!check_indices(column, num_tris, static_cast<uint64_t>(vertex_count), kOutOfBounds)) {
-            return false;
+        if (!check_indices(column, work.num_tris, static_cast<uint64_t>(work.vertex_count),
+                           kOutOfBounds)) {
+            return;
         }
     }
-    return true;
+}
+
+// Stages 1 and 2, the lock released: the corners copied once (the caller's
+// array is not read again, so writes to it from now on change nothing) and
+// the incidence, one vertex range per thread as each range reads all
+// corners.  False when a signal handler raised; `in_range` false when a
+// corner names no row of `pos` (the incidence is then not built).
+bool copy_and_link(StridedRows<const float> points, StridedRows<const uint32_t> corner_rows,
+                   mesh::CreaseWork& work, int threads, bool& in_range) {
+    std::atomic<bool> below{true};
+    bool done = false;
+    without_gil([&] {
+        done = team_groups<kTriangleBlock>(work.num_tris, [&](Py_ssize_t first, int count) {
+            if (!mesh::copy_corners(points, corner_rows, first, first + count,
+                                    static_cast<uint64_t>(work.vertex_count), work)) {
+                below.store(false, std::memory_order_relaxed);
+            }
+        });
+        if (!done || !below.load()) return;
+        const Py_ssize_t n = work.vertex_count;
+        const Py_ssize_t range = (n + threads - 1) / threads;
+        const auto each_range = [&](auto&& step) {
+            return team_groups<1>(
+                threads,
+                [&](Py_ssize_t r, int) {
+                    const Py_ssize_t first = std::min(n, r * range);
+                    step(work, first, std::min(n, first + range));
+                },
+                1);
+        };
+        done = each_range(mesh::count_corners);
+        if (!done) return;
+        mesh::sum_counts(work);
+        done = each_range(mesh::fill_incidence);
+        if (done) mesh::restore_offsets(work);
+    });
+    in_range = below.load();
+    return done;
+}
+
+// Stage 3 on the team, each thread grouping into its own room of
+// most_corners() groups; block_base gets each block's first output vertex
+// and `outputs` their number.  False with the exception set.
+bool group_vertices(mesh::CreaseWork& work, float cos_threshold, int threads,
+                    std::vector<std::size_t>& block_base, std::size_t& outputs) {
+    const std::size_t most = mesh::most_corners(work);
+    std::vector<mesh::CreaseGroup> groups;
+    if (!guard_cpp([&]() -> PyObject* {
+            groups.resize(most * static_cast<std::size_t>(threads));
+            block_base.resize(static_cast<std::size_t>(work.blocks()));
+            return Py_None;  // borrowed, only a mark of success
+        })) {
+        return false;
+    }
+    bool done = false;
+    without_gil([&] {
+        done = team_groups<mesh::kVertexBlock>(
+            work.vertex_count,
+            [&](Py_ssize_t first, int) {
+                const int thread = omp_get_thread_num();
+                assert(thread < threads);
+                mesh::group_block(work, first / mesh::kVertexBlock, cos_threshold,
+                                  groups.data() + most * static_cast<std::size_t>(thread));
+            },
+            mesh::kVertexBlock);
+        if (done) outputs = mesh::block_bases(work, block_base.data());
+    });
+    return done;
+}
+
+// Stage 4 on the team into the four result arrays (positions, normals,
+// corner numbers, sources).  False with the exception set.
+bool write_vertices(const mesh::CreaseWork& work, const std::vector<std::size_t>& block_base,
+                    StridedRows<const float> points, const ArrayView (&views)[4]) {
+    const auto new_pos = views[0].rows<float>();
+    const auto normals = views[1].rows<float>();
+    const auto corner_ids = views[2].items<uint32_t>();
+    const auto sources = views[3].items<uint32_t>();
+    bool done = false;
+    without_gil([&] {
+        done = team_groups<mesh::kVertexBlock>(
+            work.vertex_count,
+            [&](Py_ssize_t first, int) {
+                const Py_ssize_t block = first / mesh::kVertexBlock;
+                mesh::write_block(work, block, block_base[block], points, new_pos, normals, sources,
+                                  corner_ids);
+            },
+            mesh::kVertexBlock);
+    });
+    return done;
 }
 
 // Indices given in another dtype than uint32 must convert to it exactly: a
@@ -117,24 +205,11 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
         PyErr_Format(PyExc_ValueError, "pos must have 3 columns, got %zd", pos.extent(1));
         return call.fail();
     }
-    std::vector<uint32_t> corners;
-    if (!guard_cpp([&]() -> PyObject* {
-            return checked_corner_copy(tris, vertex_count, corners) ? Py_None : nullptr;
-        })) {
-        return call.fail();
-    }
-    const StridedRows<const uint32_t> corner_rows{reinterpret_cast<char*>(corners.data()),
-                                                  3 * sizeof(uint32_t), sizeof(uint32_t)};
-    // Output vertex numbers and triangle numbers are uint32.
+    if (!tris.require_columns(3, "indices")) return call.fail();
+    // Output vertex numbers and corner places are uint32.
     if (3 * num_tris > Py_ssize_t{UINT32_MAX}) {
         PyErr_Format(PyExc_OverflowError,
                      "indices holds %zd triangles, more than uint32 can number", num_tris);
-        return call.fail();
-    }
-
-    PyRef corner_ids;
-    ArrayView ids;
-    if (!new_result("zeros", {3 * num_tris}, "uint32", kIndex1D, corner_ids, ids)) {
         return call.fail();
     }
     // cos(deg2rad(angle)) as numpy evaluates it, rounded to float32 for the
@@ -142,27 +217,39 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
     const double radians =
         static_cast<double>(mesh::clamp_crease_angle(crease_angle_deg)) * kDegToRad;
     const auto cos_threshold = static_cast<float>(numpy_cos(radians));
-    // The working arrays may fail to allocate: MemoryError, nothing kept.
-    std::optional<mesh::CreaseVertices> split;
-    PyObject* const done = guard_cpp([&]() -> PyObject* {
-        split = mesh::split_creases(pos.rows<const float>(), vertex_count, corner_rows, num_tris,
-                                    cos_threshold, ids.items<uint32_t>(), kRowsPerSignalCheckLocked,
-                                    [] { return PyErr_CheckSignals() == 0; });
-        return Py_None;  // borrowed, only a mark of success
-    });
-    if (!done || split->stopped) return call.fail();
 
-    const auto m = static_cast<Py_ssize_t>(split->sources.size());
-    PyRef parts[4];
-    ArrayView views[4];
-    if (!new_result("empty", {m, 3}, "float32", kFloat2D, parts[0], views[0]) ||
-        !new_result("empty", {m, 3}, "float32", kFloat2D, parts[1], views[1]) ||
-        !new_result("empty", {m}, "uint32", kIndex1D, parts[3], views[3])) {
+    // The working arrays may fail to allocate: MemoryError, nothing kept.
+    std::optional<mesh::CreaseWork> work;
+    if (!guard_cpp([&]() -> PyObject* {
+            work.emplace(vertex_count, num_tris);
+            return Py_None;  // borrowed, only a mark of success
+        })) {
         return call.fail();
     }
-    parts[2] = std::move(corner_ids);
-    mesh::write_crease_vertices(pos.rows<const float>(), *split, views[0].rows<float>(),
-                                views[1].rows<float>(), views[3].items<uint32_t>());
+    const auto points = pos.rows<const float>();
+    const int threads = omp_get_max_threads();
+    bool in_range = true;
+    if (!copy_and_link(points, tris.rows<const uint32_t>(), *work, threads, in_range)) {
+        return call.fail();
+    }
+    if (!in_range) {
+        raise_first_out_of_bounds(*work);
+        return call.fail();
+    }
+    std::vector<std::size_t> block_base;
+    std::size_t outputs = 0;
+    if (!group_vertices(*work, cos_threshold, threads, block_base, outputs)) return call.fail();
+
+    PyRef parts[4];
+    ArrayView views[4];
+    const auto rows = static_cast<Py_ssize_t>(outputs);
+    if (!new_result("zeros", {3 * num_tris}, "uint32", kIndex1D, parts[2], views[2]) ||
+        !new_result("empty", {rows, 3}, "float32", kFloat2D, parts[0], views[0]) ||
+        !new_result("empty", {rows, 3}, "float32", kFloat2D, parts[1], views[1]) ||
+        !new_result("empty", {rows}, "uint32", kIndex1D, parts[3], views[3])) {
+        return call.fail();
+    }
+    if (!write_vertices(*work, block_base, points, views)) return call.fail();
     PyObject* result = mesh_tuple(parts);
     if (!result) return call.fail();
     return result;
