@@ -82,6 +82,21 @@ template <int Align, class ChunkFn>
     return !stop.load(std::memory_order_relaxed);
 }
 
+// The chunks cut into consecutive groups of Width rows, each handed to
+// `group(i, count)` (only the last group of the loop may be shorter), the
+// lock already released.
+template <int Width, class GroupFn>
+[[nodiscard]] bool team_groups(Py_ssize_t n, GroupFn&& group, Py_ssize_t chunk = 0) {
+    return team_chunks<Width>(
+        n,
+        [&group](Py_ssize_t begin, Py_ssize_t end) {
+            for (Py_ssize_t i = begin; i < end; i += Width) {
+                group(i, static_cast<int>(end - i < Width ? end - i : Width));
+            }
+        },
+        chunk);
+}
+
 // One call of `row(i)` per row, the lock already released.
 template <class RowFn>
 [[nodiscard]] bool team_rows(Py_ssize_t n, RowFn&& row) {
