@@ -3,9 +3,9 @@
 // The arguments go through numpy as an interpreted caller would pass them
 // (ascontiguousarray to float32 and uint32, reshape to triangle rows, with
 // numpy's own errors); the splitting itself is the staged native work of
-// crease_split.cpp, with the lock released and its blocks shared among the
-// OpenMP threads.  The lock is taken back between stages only to raise
-// errors and to make arrays.
+// crease_split.cpp.  The whole call holds the interpreter lock and runs on
+// the calling thread: the stages go block by block, looking for Ctrl-C in
+// between.
 #include "mesh/mesh_py.hpp"
 
 #include "core/constants.hpp"
@@ -16,11 +16,8 @@
 #include "module/interrupt.hpp"
 #include "module/numpy_api.hpp"
 #include "module/numpy_math.hpp"
-#include "module/parallel.hpp"
 
 #include <algorithm>
-#include <atomic>
-#include <cassert>
 #include <optional>
 #include <vector>
 
@@ -33,6 +30,23 @@ constexpr int kTriangleBlock = 1024;
 
 // numpy's own text for a fancy index out of bounds.
 constexpr const char* kOutOfBounds = "index %u is out of bounds for axis 0 with size %llu";
+
+// `group(i, count)` over 0 .. n - 1 in consecutive groups of Width, on the
+// calling thread, which holds the lock; pending signal handlers run every
+// kRowsPerSignalCheck rows.  False when one raised.
+template <int Width, class GroupFn>
+bool in_blocks(Py_ssize_t n, GroupFn&& group) {
+    Py_ssize_t unchecked = 0;
+    for (Py_ssize_t i = 0; i < n; i += Width) {
+        group(i, static_cast<int>(n - i < Width ? n - i : Width));
+        unchecked += Width;
+        if (unchecked >= kRowsPerSignalCheck) {
+            unchecked = 0;
+            if (PyErr_CheckSignals() != 0) return false;
+        }
+    }
+    return true;
+}
 
 // IndexError for the first copied corner at or above `vertex_count`,
 // column by column, as gathering the three corner rows would meet them.
@@ -47,94 +61,64 @@ void raise_first_out_of_bounds(const mesh::CreaseWork& work) {
     }
 }
 
-// Stages 1 and 2, the lock released: the corners copied once (the caller's
-// array is not read again, so writes to it from now on change nothing) and
-// the incidence, one vertex range per thread as each range reads all
-// corners.  False when a signal handler raised; `in_range` false when a
-// corner names no row of `pos` (the incidence is then not built).
+// Stages 1 and 2: the corners copied once (the caller's array is not read
+// again) and the incidence.  False when a signal handler raised; `in_range`
+// false when a corner names no row of `pos` (the incidence is then not
+// built).
 bool copy_and_link(StridedRows<const float> points, StridedRows<const uint32_t> corner_rows,
-                   mesh::CreaseWork& work, int threads, bool& in_range) {
-    std::atomic<bool> below{true};
-    bool done = false;
-    without_gil([&] {
-        done = team_groups<kTriangleBlock>(work.num_tris, [&](Py_ssize_t first, int count) {
+                   mesh::CreaseWork& work, bool& in_range) {
+    in_range = true;
+    if (!in_blocks<kTriangleBlock>(work.num_tris, [&](Py_ssize_t first, int count) {
             if (!mesh::copy_corners(points, corner_rows, first, first + count,
                                     static_cast<uint64_t>(work.vertex_count), work)) {
-                below.store(false, std::memory_order_relaxed);
+                in_range = false;
             }
-        });
-        if (!done || !below.load()) return;
-        const Py_ssize_t n = work.vertex_count;
-        const Py_ssize_t range = (n + threads - 1) / threads;
-        const auto each_range = [&](auto&& step) {
-            return team_groups<1>(
-                threads,
-                [&](Py_ssize_t r, int) {
-                    const Py_ssize_t first = std::min(n, r * range);
-                    step(work, first, std::min(n, first + range));
-                },
-                1);
-        };
-        done = each_range(mesh::count_corners);
-        if (!done) return;
-        mesh::sum_counts(work);
-        done = each_range(mesh::fill_incidence);
-        if (done) mesh::restore_offsets(work);
-    });
-    in_range = below.load();
-    return done;
+        })) {
+        return false;
+    }
+    if (!in_range) return true;
+    mesh::count_corners(work, 0, work.vertex_count);
+    mesh::sum_counts(work);
+    mesh::fill_incidence(work, 0, work.vertex_count);
+    mesh::restore_offsets(work);
+    return true;
 }
 
-// Stage 3 on the team, each thread grouping into its own room of
-// most_corners() groups; block_base gets each block's first output vertex
-// and `outputs` their number.  False with the exception set.
-bool group_vertices(mesh::CreaseWork& work, float cos_threshold, int threads,
+// Stage 3, block by block into one room of most_corners() groups;
+// block_base gets each block's first output vertex and `outputs` their
+// number.  False with the exception set.
+bool group_vertices(mesh::CreaseWork& work, float cos_threshold,
                     std::vector<std::size_t>& block_base, std::size_t& outputs) {
-    const std::size_t most = mesh::most_corners(work);
     std::vector<mesh::CreaseGroup> groups;
     if (!guard_cpp([&]() -> PyObject* {
-            groups.resize(most * static_cast<std::size_t>(threads));
+            groups.resize(mesh::most_corners(work));
             block_base.resize(static_cast<std::size_t>(work.blocks()));
             return Py_None;  // borrowed, only a mark of success
         })) {
         return false;
     }
-    bool done = false;
-    without_gil([&] {
-        done = team_groups<mesh::kVertexBlock>(
-            work.vertex_count,
-            [&](Py_ssize_t first, int) {
-                const int thread = omp_get_thread_num();
-                assert(thread < threads);
-                mesh::group_block(work, first / mesh::kVertexBlock, cos_threshold,
-                                  groups.data() + most * static_cast<std::size_t>(thread));
-            },
-            mesh::kVertexBlock);
-        if (done) outputs = mesh::block_bases(work, block_base.data());
-    });
-    return done;
+    if (!in_blocks<mesh::kVertexBlock>(work.vertex_count, [&](Py_ssize_t first, int) {
+            mesh::group_block(work, first / mesh::kVertexBlock, cos_threshold, groups.data());
+        })) {
+        return false;
+    }
+    outputs = mesh::block_bases(work, block_base.data());
+    return true;
 }
 
-// Stage 4 on the team into the four result arrays (positions, normals,
-// corner numbers, sources).  False with the exception set.
+// Stage 4 into the four result arrays (positions, normals, corner numbers,
+// sources).  False with the exception set.
 bool write_vertices(const mesh::CreaseWork& work, const std::vector<std::size_t>& block_base,
                     StridedRows<const float> points, const ArrayView (&views)[4]) {
     const auto new_pos = views[0].rows<float>();
     const auto normals = views[1].rows<float>();
     const auto corner_ids = views[2].items<uint32_t>();
     const auto sources = views[3].items<uint32_t>();
-    bool done = false;
-    without_gil([&] {
-        done = team_groups<mesh::kVertexBlock>(
-            work.vertex_count,
-            [&](Py_ssize_t first, int) {
-                const Py_ssize_t block = first / mesh::kVertexBlock;
-                mesh::write_block(work, block, block_base[block], points, new_pos, normals, sources,
-                                  corner_ids);
-            },
-            mesh::kVertexBlock);
+    return in_blocks<mesh::kVertexBlock>(work.vertex_count, [&](Py_ssize_t first, int) {
+        const Py_ssize_t block = first / mesh::kVertexBlock;
+        mesh::write_block(work, block, block_base[block], points, new_pos, normals, sources,
+                          corner_ids);
     });
-    return done;
 }
 
 // Indices given in another dtype than uint32 must convert to it exactly: a
@@ -227,9 +211,8 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
         return call.fail();
     }
     const auto points = pos.rows<const float>();
-    const int threads = omp_get_max_threads();
     bool in_range = true;
-    if (!copy_and_link(points, tris.rows<const uint32_t>(), *work, threads, in_range)) {
+    if (!copy_and_link(points, tris.rows<const uint32_t>(), *work, in_range)) {
         return call.fail();
     }
     if (!in_range) {
@@ -238,7 +221,7 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
     }
     std::vector<std::size_t> block_base;
     std::size_t outputs = 0;
-    if (!group_vertices(*work, cos_threshold, threads, block_base, outputs)) return call.fail();
+    if (!group_vertices(*work, cos_threshold, block_base, outputs)) return call.fail();
 
     PyRef parts[4];
     ArrayView views[4];
