@@ -20,7 +20,9 @@ namespace gk::obb {
 bool parse_plain_float(std::string_view token, double& value) noexcept;
 
 // [+-]?d{1,18} taking the whole token (leading zeros allowed, as int()
-// allows them); longer tokens are left to the caller.
+// allows them); longer tokens are left to the caller.  Reads up to 7
+// bytes past the end of a short token: the caller's buffer has that much
+// room after its data.
 bool parse_plain_int(std::string_view token, int64_t& value) noexcept;
 
 }  // namespace gk::obb

@@ -13,8 +13,10 @@
 // (set_order.hpp), otherwise taken from a set built as Python builds it.
 #include "obb/obj_file_py.hpp"
 
+#include "core/huge_pages.hpp"
 #include "module/args.hpp"
 #include "module/errors.hpp"
+#include "module/numpy_api.hpp"
 #include "module/numpy_calls.hpp"
 #include "module/ref.hpp"
 #include "module/state.hpp"
@@ -46,7 +48,7 @@ struct LargeReference {
 // The reader's sink: Python's own float(), int() and UTF-8 decoder.
 class PythonSink final : public obb::ObjSink {
 public:
-    PythonSink(const std::vector<int64_t>& references, std::vector<LargeReference>& large)
+    PythonSink(const obb::ReferenceList& references, std::vector<LargeReference>& large)
         : references_(references), large_(large) {}
 
     bool convert_float(std::string_view token, double& value) override {
@@ -121,7 +123,7 @@ private:
     }
     void keep_error() { kept_ = PyRef(PyErr_GetRaisedException()); }
 
-    const std::vector<int64_t>& references_;
+    const obb::ReferenceList& references_;
     std::vector<LargeReference>& large_;
     PyRef kept_;
 };
@@ -129,8 +131,8 @@ private:
 // What the file holds: its footprint points and its face references, each
 // once, in the order they first appear (those too large for 64 bits apart).
 struct ObjContent {
-    std::vector<obb::Footprint> vertices;
-    std::vector<int64_t> references;
+    obb::FootprintList vertices;
+    obb::ReferenceList references;
     std::vector<LargeReference> large;
 };
 
@@ -238,12 +240,14 @@ PyObject* index_set(const ObjContent& content) {
 // it (negative indices count from the end).
 class Selection {
 public:
-    explicit Selection(const std::vector<obb::Footprint>& vertices) : vertices_(vertices) {}
+    using Buffer = std::vector<double, HugePageAllocator<double>>;
 
-    bool reserve(Py_ssize_t count) {
-        data_ = PyRef(PyBytes_FromStringAndSize(nullptr, count * 2 * Py_ssize_t{sizeof(double)}));
+    explicit Selection(const obb::FootprintList& vertices) : vertices_(vertices) {}
+
+    // Throws std::bad_alloc.
+    void reserve(Py_ssize_t count) {
+        data_.reserve(2 * static_cast<size_t>(count));
         capacity_ = count;
-        return static_cast<bool>(data_);
     }
 
     bool add(Py_ssize_t index) {
@@ -254,26 +258,39 @@ public:
             return false;
         }
         if (count_ == capacity_) return true;
-        double* out = reinterpret_cast<double*>(PyBytes_AS_STRING(data_.get())) + 2 * count_++;
-        out[0] = vertices_[static_cast<size_t>(index)].x;
-        out[1] = vertices_[static_cast<size_t>(index)].y;
+        data_.push_back(vertices_[static_cast<size_t>(index)].x);
+        data_.push_back(vertices_[static_cast<size_t>(index)].y);
+        ++count_;
         return true;
     }
 
     // np.array(<the points>, dtype=np.float64).  numpy is handed the (M, 2)
-    // buffer rather than a list of tuples, and makes the same array of it.
-    PyObject* to_array() const {
-        PyRef buffer(PyMemoryView_FromObject(data_.get()));
-        if (!buffer) return nullptr;
-        PyRef shaped(
-            PyObject_CallMethod(buffer.get(), "cast", "s(nn)", "d", count_, Py_ssize_t{2}));
-        if (!shaped) return nullptr;
-        return numpy_call("array", shaped.get(), "float64");
+    // points as a read-only array over the buffer rather than as a list of
+    // tuples, and makes the same array of it.  The buffer goes to a capsule
+    // that the array keeps as its base, so it lives as long as anything
+    // that numpy or a replaced np.array keeps of it.
+    PyObject* to_array() {
+        auto* owned = new Buffer(std::move(data_));
+        PyRef base(PyCapsule_New(owned, nullptr, [](PyObject* capsule) {
+            delete static_cast<Buffer*>(PyCapsule_GetPointer(capsule, nullptr));
+        }));
+        if (!base) {
+            delete owned;
+            return nullptr;
+        }
+        npy_intp dims[2] = {count_, 2};
+        PyRef points(PyArray_New(&PyArray_Type, 2, dims, NPY_DOUBLE, nullptr, owned->data(), 0,
+                                 NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED, nullptr));
+        if (!points || PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(points.get()),
+                                             base.release()) < 0) {
+            return nullptr;
+        }
+        return numpy_call("array", points.get(), "float64");
     }
 
 private:
-    const std::vector<obb::Footprint>& vertices_;
-    PyRef data_;
+    const obb::FootprintList& vertices_;
+    Buffer data_;
     Py_ssize_t capacity_ = 0;
     Py_ssize_t count_ = 0;
 };
@@ -282,14 +299,15 @@ private:
 PyObject* selected_points(const ObjContent& content) {
     Selection selection(content.vertices);
     if (content.large.empty() && obb::iterates_ascending(content.references)) {
-        if (!selection.reserve(static_cast<Py_ssize_t>(content.references.size()))) return nullptr;
-        for (int64_t index : obb::ascending(content.references)) {
-            if (!selection.add(static_cast<Py_ssize_t>(index))) return nullptr;
-        }
-        return selection.to_array();
+        selection.reserve(static_cast<Py_ssize_t>(content.references.size()));
+        const bool added = obb::visit_ascending(content.references, [&](int64_t index) {
+            return selection.add(static_cast<Py_ssize_t>(index));
+        });
+        return added ? selection.to_array() : nullptr;
     }
     PyRef indices(index_set(content));
-    if (!indices || !selection.reserve(PySet_GET_SIZE(indices.get()))) return nullptr;
+    if (!indices) return nullptr;
+    selection.reserve(PySet_GET_SIZE(indices.get()));
     PyRef iterator(PyObject_GetIter(indices.get()));
     if (!iterator) return nullptr;
     while (PyRef item{PyIter_Next(iterator.get())}) {

@@ -26,6 +26,8 @@ constexpr size_t kChunk = 8192;           // Python's text layer reads this much
 constexpr size_t kBlock = 128 * kChunk;   // we read this much at a time from a regular file
 constexpr size_t kNoCutoff = static_cast<size_t>(-1);
 constexpr size_t kSlack = 64;             // room after the data for whole-vector loads
+constexpr size_t kBytesPerVertex = 64;    // a vertex and its faces take more in a typical file
+constexpr size_t kMostReserved = size_t{4} << 20;  // vertices reserved at most before they come
 
 // The first "\n" or "\r" in [p, end), or nullptr.
 const char* find_line_break(const char* p, const char* end) noexcept {
@@ -92,8 +94,7 @@ bool vertex_or_face(const char* line) noexcept {
 
 class Reader {
 public:
-    Reader(int fd, ObjSink& sink, std::vector<Footprint>& vertices,
-           std::vector<int64_t>& references)
+    Reader(int fd, ObjSink& sink, FootprintList& vertices, ReferenceList& references)
         : fd_(fd), sink_(sink), vertices_(vertices), references_(references) {}
 
     ReadOutcome run();
@@ -113,10 +114,10 @@ private:
 
     int fd_;
     ObjSink& sink_;
-    std::vector<Footprint>& vertices_;
-    std::vector<int64_t>& references_;
+    FootprintList& vertices_;
+    ReferenceList& references_;
     FirstSeen seen_;
-    std::vector<char> buffer_;
+    std::vector<char, HugePageAllocator<char>> buffer_;
     size_t used_ = 0;     // bytes in buffer_: the unhandled rest of the last line, then new data
     size_t handled_ = 0;  // bytes of buffer_ whose lines have been handled
     size_t pending_ = 0;  // bytes at the end of buffer_ that the decoder holds back
@@ -136,7 +137,17 @@ ReadOutcome Reader::run() {
     if (regular && info.st_size > 0) {
         const size_t chunks = static_cast<size_t>(info.st_size) / kChunk + 1;
         request = chunks < kBlock / kChunk ? chunks * kChunk : kBlock;
+        // Room for the lists of a typical file of this size from the start,
+        // on huge pages: grown from small, every smaller copy would be
+        // faulted in page by page.  Only what is written is faulted in, so
+        // room too large costs address space, not memory.
+        const size_t lines =
+            std::min(static_cast<size_t>(info.st_size) / kBytesPerVertex, kMostReserved);
+        vertices_.reserve(lines);
+        references_.reserve(lines);
     }
+    // A buffer of a whole block or more is taken on huge pages at once.
+    if (request == kBlock) buffer_.reserve(kHugePagesFrom);
     for (;;) {
         // The buffer grows geometrically, so a long line costs linear time.
         if (buffer_.size() < used_ + request + kSlack) {
@@ -331,8 +342,7 @@ bool Reader::add_reference(std::string_view token) {
 
 }  // namespace
 
-ReadOutcome read_obj(int fd, ObjSink& sink, std::vector<Footprint>& vertices,
-                     std::vector<int64_t>& references) {
+ReadOutcome read_obj(int fd, ObjSink& sink, FootprintList& vertices, ReferenceList& references) {
     return Reader(fd, sink, vertices, references).run();
 }
 

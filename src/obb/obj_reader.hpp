@@ -31,6 +31,8 @@
 // anything but well-formed UTF-8, are the sink's.
 #pragma once
 
+#include "core/huge_pages.hpp"
+
 #include <sys/types.h>
 
 #include <cstddef>
@@ -45,6 +47,10 @@ struct Footprint {
     double x;
     double y;
 };
+
+// The vertex list and the references of a file, which grow with it.
+using FootprintList = std::vector<Footprint, HugePageAllocator<Footprint>>;
+using ReferenceList = std::vector<int64_t, HugePageAllocator<int64_t>>;
 
 // What the reader leaves to its caller.  A method returning false has
 // failed; the reader stops (see ReadStatus for what the sink then holds).
@@ -94,7 +100,6 @@ struct ReadOutcome {
 // to `vertices` and each distinct face reference, at its first appearance,
 // to `references`.  Stops at the first failure, in file order.  The
 // descriptor is not closed.  May throw std::bad_alloc.
-ReadOutcome read_obj(int fd, ObjSink& sink, std::vector<Footprint>& vertices,
-                     std::vector<int64_t>& references);
+ReadOutcome read_obj(int fd, ObjSink& sink, FootprintList& vertices, ReferenceList& references);
 
 }  // namespace gk::obb

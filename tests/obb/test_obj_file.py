@@ -83,6 +83,22 @@ def test_python_number_forms(same_as_reference, text):
     same_as_reference(text.encode())
 
 
+# Digit runs of every length around the 8-byte steps of the number parser,
+# and the forms just past what it takes itself (16 significant digits,
+# 2^53 + 1, an exponent), each with a stray byte at either end.
+LONG_FLOATS = ["0.52573111", "-0.85065081", "123456789.012345", "1234567890.123456",
+               "9007199254740993", "96.48064786969077", "0.000000000000001", "1." + "0" * 14,
+               ".123456781234567", "12345678.", "5e-1", "0.5000000x", "x.1234567", "1..5"]
+LONG_REFS = ["0" * (n - 1) + "2" for n in range(1, 20)] + [
+    "-" + "0" * 7 + "1", "+00000003", "0000000x2", "2x", "x0000002", "00000002/", "0000²2"]
+
+
+@pytest.mark.parametrize("x", LONG_FLOATS)
+@pytest.mark.parametrize("ref", LONG_REFS[::3] + LONG_REFS[-6:])
+def test_number_lengths(same_as_reference, x, ref):
+    same_as_reference(f"v {x} 0 1\nv 0.25 0 0.5\nv 2 0 0.75\nf 1 {ref} 3\n".encode())
+
+
 INCORRECT = r"Argument 'obj_file' has incorrect type \(expected str, got {}\)"
 
 
