@@ -3,10 +3,16 @@
 // Call parallel_rows / parallel_chunks with the interpreter lock held and
 // every argument and result already converted: the lock is released for
 // the whole loop phase (also when n is 0), the rows are handed out in
-// chunks that each OpenMP thread takes from a shared counter as soon as it
-// is free, and the lock is re-acquired before returning.  A thread that
-// shares its core with another process thus takes fewer chunks instead of
-// holding the others up at the end of the loop.
+// chunks, and the lock is re-acquired before returning.  Each OpenMP
+// thread owns an equal, contiguous share of the chunks and works through
+// it from the front; a thread that has finished its share takes the
+// chunks that are left of the others' shares from their back.  A thread
+// that shares its core with another process thus does less instead of
+// holding the others up at the end of the loop, and on an idle machine
+// each thread writes one contiguous stretch of the result, so two threads
+// seldom fault in the same fresh page (a 2 MiB page holds eight chunks of
+// the (N, 3) batches; handing chunks out in turn made the fresh 2 M-row
+// fill about 10% slower here).
 //
 // The callbacks must not touch Python objects, allocate or throw: they run
 // with the lock released, and every error of a batch function is raised
@@ -21,6 +27,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 
 namespace gk {
 
@@ -55,27 +62,71 @@ inline Py_ssize_t default_chunk_rows(Py_ssize_t n, Py_ssize_t threads) {
 // team's thread 0) has done kRowsPerSignalCheck rows since its last look,
 // it looks for pending signals; when a handler raised, every thread stops
 // after its current chunk and the result is false (the exception set).
+namespace parallel_detail {
+
+// The chunks [front, back) of one thread's share that nobody has taken,
+// packed in one word so that its owner (taking the front) and the others
+// (taking the back) agree on every chunk.
+struct alignas(64) Share {
+    std::atomic<uint64_t> range;
+
+    static uint64_t pack(uint64_t front, uint64_t back) { return front << 32 | back; }
+
+    // Takes the front chunk (owner) or the back chunk (others) into `chunk`;
+    // false when the share is used up.
+    bool take(bool from_front, uint64_t& chunk) {
+        uint64_t seen = range.load(std::memory_order_relaxed);
+        for (;;) {
+            const uint64_t front = seen >> 32, back = seen & 0xffffffffu;
+            if (front >= back) return false;
+            chunk = from_front ? front : back - 1;
+            const uint64_t rest = from_front ? pack(front + 1, back) : pack(front, back - 1);
+            if (range.compare_exchange_weak(seen, rest, std::memory_order_relaxed)) return true;
+        }
+    }
+};
+
+// Threads beyond this many own no share and only take from the others.
+inline constexpr int kMaxShares = 64;
+
+}  // namespace parallel_detail
+
 template <int Align, class ChunkFn>
 [[nodiscard]] bool team_chunks(Py_ssize_t n, ChunkFn&& rows, Py_ssize_t chunk = 0) {
     static_assert(kRowsPerSignalCheck % Align == 0);
     if (n <= 0) return true;
     std::atomic<bool> stop{false};
-    std::atomic<Py_ssize_t> next{0};
+    parallel_detail::Share shares[parallel_detail::kMaxShares];
 #pragma omp parallel
     {
-        Py_ssize_t size = chunk > 0 ? chunk : default_chunk_rows(n, omp_get_num_threads());
+        const int team = omp_get_num_threads();
+        const int me = omp_get_thread_num();
+        const int owners = std::min(team, parallel_detail::kMaxShares);
+        Py_ssize_t size = chunk > 0 ? chunk : default_chunk_rows(n, team);
         size = (size + Align - 1) / Align * Align;
-        const bool checks_signals = omp_get_thread_num() == 0;
+        const auto chunks = static_cast<uint64_t>((n + size - 1) / size);
+        if (me < owners) {
+            shares[me].range.store(
+                parallel_detail::Share::pack(chunks * me / owners, chunks * (me + 1) / owners),
+                std::memory_order_relaxed);
+        }
+#pragma omp barrier
+        const bool checks_signals = me == 0;
         Py_ssize_t unchecked = 0;
-        while (!stop.load(std::memory_order_relaxed)) {
-            const Py_ssize_t begin = next.fetch_add(size, std::memory_order_relaxed);
-            if (begin >= n) break;
-            const Py_ssize_t end = n - begin < size ? n : begin + size;
-            rows(begin, end);
-            unchecked += end - begin;
-            if (checks_signals && unchecked >= kRowsPerSignalCheck) {
-                unchecked = 0;
-                if (signal_raised_unlocked()) stop.store(true, std::memory_order_relaxed);
+        // Its own share first, then the others' in turn from the next one on.
+        for (int k = 0; k < owners && !stop.load(std::memory_order_relaxed); ++k) {
+            const int owner = (me + k) % owners;
+            uint64_t taken;
+            while (!stop.load(std::memory_order_relaxed) &&
+                   shares[owner].take(owner == me, taken)) {
+                const Py_ssize_t begin = static_cast<Py_ssize_t>(taken) * size;
+                const Py_ssize_t end = n - begin < size ? n : begin + size;
+                rows(begin, end);
+                unchecked += end - begin;
+                if (checks_signals && unchecked >= kRowsPerSignalCheck) {
+                    unchecked = 0;
+                    if (signal_raised_unlocked()) stop.store(true, std::memory_order_relaxed);
+                }
             }
         }
     }
