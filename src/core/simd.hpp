@@ -135,9 +135,9 @@ inline void load_rows(const double* p, Reg (&cols)[C]) {
         const Reg a = loadu(p), b = loadu(p + 8), c = loadu(p + 16), d = loadu(p + 24);
         for (int col = 0; col < C; ++col) {
             const __m512i idx = detail::index(perm.first[col]);
-            cols[col] = _mm512_shuffle_f64x2(_mm512_permutex2var_pd(a, idx, b),
-                                             _mm512_permutex2var_pd(c, idx, d),
-                                             _MM_SHUFFLE(1, 0, 1, 0));
+            cols[col] =
+                _mm512_shuffle_f64x2(_mm512_permutex2var_pd(a, idx, b),
+                                     _mm512_permutex2var_pd(c, idx, d), _MM_SHUFFLE(1, 0, 1, 0));
         }
     } else {
         Reg block[W];
@@ -193,7 +193,7 @@ inline Reg zero_unless(RegMask m, Reg a) { return _mm256_and_pd(a, m); }
 
 #define GK_SLEEF(name, accuracy) Sleef_##name##d4_##accuracy##avx2
 
-// Columns 0 .. C-1 of a block of kLanes rows, W >= C doubles apart.
+// Columns 0 .. C-1 of kLanes packed rows of W >= C doubles each.
 template <int C, int W>
 inline void load_rows(const double* p, Reg (&cols)[C]) {
     static_assert(C <= W && (W == 3 || W == 4));
@@ -218,7 +218,7 @@ inline void load_rows(const double* p, Reg (&cols)[C]) {
     }
 }
 
-// The inverse for C == W: the columns' lanes stored as kLanes packed rows.
+// The inverse for C == W: kLanes lanes of C columns stored as packed rows.
 template <int C>
 inline void store_rows(double* p, const Reg (&cols)[C]) {
     static_assert(C == 2 || C == 3);
@@ -518,8 +518,8 @@ void scatter(StridedRows<double> rows, std::ptrdiff_t i, int count, const Vd (&i
 // its vectors then stay in registers instead of going through the stack
 // at each call.
 template <int Out, auto Kernel>
-[[gnu::flatten]] void map_rows(StridedRows<const double> src, StridedRows<double> dst, std::ptrdiff_t begin,
-              std::ptrdiff_t end) noexcept {
+[[gnu::flatten]] void map_rows(StridedRows<const double> src, StridedRows<double> dst,
+                               std::ptrdiff_t begin, std::ptrdiff_t end) noexcept {
     for (std::ptrdiff_t i = begin; i < end; i += kLanes) {
         const int count = end - i < kLanes ? static_cast<int>(end - i) : kLanes;
         Vd in[3], out[Out];
