@@ -131,8 +131,10 @@ inline void load_rows(const double* p, Reg (&cols)[C]) {
     constexpr const detail::Permutes& perm = detail::kLoadPermutes<W>;
     if constexpr (W == 4) {
         // Rows 0-3 come from registers a, b and rows 4-7 from c, d; the two
-        // halves of a column join by 256-bit blocks.
-        const Reg a = loadu(p), b = loadu(p + 8), c = loadu(p + 16), d = loadu(p + 24);
+        // halves of a column join by 256-bit blocks.  The last row's
+        // fourth item is not loaded: it may lie past the array's memory.
+        const Reg a = loadu(p), b = loadu(p + 8), c = loadu(p + 16);
+        const Reg d = _mm512_maskz_loadu_pd(0x7f, p + 24);
         for (int col = 0; col < C; ++col) {
             const __m512i idx = detail::index(perm.first[col]);
             cols[col] =
@@ -199,8 +201,11 @@ inline void load_rows(const double* p, Reg (&cols)[C]) {
     static_assert(C <= W && (W == 3 || W == 4));
     if constexpr (W == 4) {
         // The 4 x 4 transpose: pairs of rows by 128-bit halves, then the
-        // halves of rows 0, 1 joined with those of rows 2, 3.
-        const Reg a = loadu(p), b = loadu(p + 4), c = loadu(p + 8), d = loadu(p + 12);
+        // halves of rows 0, 1 joined with those of rows 2, 3.  The last
+        // row's fourth item is not loaded: it may lie past the array's
+        // memory.
+        const Reg a = loadu(p), b = loadu(p + 4), c = loadu(p + 8);
+        const Reg d = _mm256_maskload_pd(p + 12, _mm256_setr_epi64x(-1, -1, -1, 0));
         const Reg x0x1z0z1 = _mm256_unpacklo_pd(a, b), y0y1w0w1 = _mm256_unpackhi_pd(a, b);
         const Reg x2x3z2z3 = _mm256_unpacklo_pd(c, d), y2y3w2w3 = _mm256_unpackhi_pd(c, d);
         cols[0] = _mm256_permute2f128_pd(x0x1z0z1, x2x3z2z3, 0x20);

@@ -87,3 +87,25 @@ def test_layouts_give_the_same_bits(name, layout, monkeypatch):
     by_element = np.concatenate([convert(rows[i:i + 15], monkeypatch) for i in range(0, N, 15)])
     np.testing.assert_array_equal(bits(got), bits(by_element))
     np.testing.assert_array_equal(bits(got), bits(convert(rows, monkeypatch)))
+
+
+# regression: three columns of rows four apart were read as whole rows of
+# four, one item past the last row
+def test_rows_end_where_the_memory_ends(python):
+    out = python("""
+        import ctypes, mmap
+        import numpy as np
+        import geokern
+        page = mmap.PAGESIZE
+        memory = mmap.mmap(-1, 2 * page)
+        base = ctypes.addressof(ctypes.c_char.from_buffer(memory))
+        libc = ctypes.CDLL(None, use_errno=True)
+        assert libc.mprotect(ctypes.c_void_p(base + page), page, 0) == 0   # PROT_NONE
+        span = 15 * 32 + 24                 # 16 rows of 3 items, 4 items apart
+        rows = np.ndarray((16, 3), np.float64, memory, page - span, (32, 8))
+        rows[...] = [[10.0 * k, 45.0, 100.0] for k in range(16)]
+        got = geokern.geodetic2ecef_fast_array(rows)
+        assert np.array_equal(got, geokern.geodetic2ecef_fast_array(rows.copy()))
+        print("ok")
+    """)
+    assert out.strip() == "ok"
