@@ -71,6 +71,103 @@ inline Reg zero_unless(RegMask m, Reg a) { return _mm512_maskz_mov_pd(m, a); }
 // The math library's function `name` of this width, at `accuracy`.
 #define GK_SLEEF(name, accuracy) Sleef_##name##d8_##accuracy##avx512f
 
+// Permute indices for moving whole rows between memory and the lanes.  In
+// a block of packed rows of W doubles, element (row l, column c) is item
+// W * l + c; a two-source permute takes items [0, 16) of its two sources,
+// so a block of 24 items needs a second one for the rest.
+namespace detail {
+
+struct Permutes {
+    alignas(64) long long first[4][kLanes];
+    alignas(64) long long second[4][kLanes];
+};
+
+// Column c of kLanes rows of width W: `first` picks items below 16 out of
+// the block's registers 0 and 1 (lane 0 for the others), `second` keeps
+// those and takes the rest from register 2.  W == 4 instead picks four
+// rows out of each pair of registers into lanes 0 .. 3.
+template <int W>
+constexpr Permutes load_permutes() {
+    Permutes p{};
+    for (int c = 0; c < W; ++c) {
+        for (int l = 0; l < kLanes; ++l) {
+            const int i = W * l + c;
+            p.first[c][l] = W == 4 ? 4 * (l & 3) + c : (i < 2 * kLanes ? i : 0);
+            p.second[c][l] = i < 2 * kLanes ? l : i - kLanes;
+        }
+    }
+    return p;
+}
+
+// Register k of a block of kLanes rows of C columns: item i = kLanes * k + l
+// is lane i / C of column i % C.  `first` takes columns 0 and 1 (lane 0
+// for column 2), `second` keeps those and takes column 2.
+template <int C>
+constexpr Permutes store_permutes() {
+    Permutes p{};
+    for (int k = 0; k < C; ++k) {
+        for (int l = 0; l < kLanes; ++l) {
+            const int i = kLanes * k + l, row = i / C, col = i % C;
+            p.first[k][l] = col == 2 ? 0 : col * kLanes + row;
+            p.second[k][l] = col == 2 ? kLanes + row : l;
+        }
+    }
+    return p;
+}
+
+template <int W>
+inline constexpr Permutes kLoadPermutes = load_permutes<W>();
+template <int C>
+inline constexpr Permutes kStorePermutes = store_permutes<C>();
+
+inline __m512i index(const long long (&idx)[kLanes]) { return _mm512_load_si512(idx); }
+
+}  // namespace detail
+
+// Columns 0 .. C-1 of kLanes packed rows of W >= C doubles each.
+template <int C, int W>
+inline void load_rows(const double* p, Reg (&cols)[C]) {
+    static_assert(C <= W && (W == 3 || W == 4));
+    constexpr const detail::Permutes& perm = detail::kLoadPermutes<W>;
+    if constexpr (W == 4) {
+        // Rows 0-3 come from registers a, b and rows 4-7 from c, d; the two
+        // halves of a column join by 256-bit blocks.  The last row's
+        // fourth item is not loaded: it may lie past the array's memory.
+        const Reg a = loadu(p), b = loadu(p + 8), c = loadu(p + 16);
+        const Reg d = _mm512_maskz_loadu_pd(0x7f, p + 24);
+        for (int col = 0; col < C; ++col) {
+            const __m512i idx = detail::index(perm.first[col]);
+            cols[col] =
+                _mm512_shuffle_f64x2(_mm512_permutex2var_pd(a, idx, b),
+                                     _mm512_permutex2var_pd(c, idx, d), _MM_SHUFFLE(1, 0, 1, 0));
+        }
+    } else {
+        Reg block[W];
+        for (int k = 0; k < W; ++k) block[k] = loadu(p + kLanes * k);
+        for (int col = 0; col < C; ++col) {
+            cols[col] = _mm512_permutex2var_pd(block[0], detail::index(perm.first[col]), block[1]);
+            if constexpr (W == 3) {
+                cols[col] =
+                    _mm512_permutex2var_pd(cols[col], detail::index(perm.second[col]), block[2]);
+            }
+        }
+    }
+}
+
+// The inverse for C == W: kLanes lanes of C columns stored as packed rows.
+template <int C>
+inline void store_rows(double* p, const Reg (&cols)[C]) {
+    static_assert(C == 2 || C == 3);
+    constexpr const detail::Permutes& perm = detail::kStorePermutes<C>;
+    for (int k = 0; k < C; ++k) {
+        Reg out = _mm512_permutex2var_pd(cols[0], detail::index(perm.first[k]), cols[1]);
+        if constexpr (C == 3) {
+            out = _mm512_permutex2var_pd(out, detail::index(perm.second[k]), cols[2]);
+        }
+        storeu(p + kLanes * k, out);
+    }
+}
+
 #else
 
 using Reg = __m256d;
@@ -97,6 +194,54 @@ inline Reg blend(RegMask m, Reg yes, Reg no) { return _mm256_blendv_pd(no, yes, 
 inline Reg zero_unless(RegMask m, Reg a) { return _mm256_and_pd(a, m); }
 
 #define GK_SLEEF(name, accuracy) Sleef_##name##d4_##accuracy##avx2
+
+// Columns 0 .. C-1 of kLanes packed rows of W >= C doubles each.
+template <int C, int W>
+inline void load_rows(const double* p, Reg (&cols)[C]) {
+    static_assert(C <= W && (W == 3 || W == 4));
+    if constexpr (W == 4) {
+        // The 4 x 4 transpose: pairs of rows by 128-bit halves, then the
+        // halves of rows 0, 1 joined with those of rows 2, 3.  The last
+        // row's fourth item is not loaded: it may lie past the array's
+        // memory.
+        const Reg a = loadu(p), b = loadu(p + 4), c = loadu(p + 8);
+        const Reg d = _mm256_maskload_pd(p + 12, _mm256_setr_epi64x(-1, -1, -1, 0));
+        const Reg x0x1z0z1 = _mm256_unpacklo_pd(a, b), y0y1w0w1 = _mm256_unpackhi_pd(a, b);
+        const Reg x2x3z2z3 = _mm256_unpacklo_pd(c, d), y2y3w2w3 = _mm256_unpackhi_pd(c, d);
+        cols[0] = _mm256_permute2f128_pd(x0x1z0z1, x2x3z2z3, 0x20);
+        if constexpr (C > 1) cols[1] = _mm256_permute2f128_pd(y0y1w0w1, y2y3w2w3, 0x20);
+        if constexpr (C > 2) cols[2] = _mm256_permute2f128_pd(x0x1z0z1, x2x3z2z3, 0x31);
+    } else {
+        const Reg a = loadu(p), b = loadu(p + 4), c = loadu(p + 8);  // x0y0z0x1 y1z1x2y2 z2x3y3z3
+        const Reg x0y0x2y2 = _mm256_blend_pd(a, b, 0b1100);
+        const Reg y1z1y3z3 = _mm256_blend_pd(b, c, 0b1100);
+        const Reg z2x3z0x1 = _mm256_blend_pd(c, a, 0b1100);
+        const Reg z0x1z2x3 = _mm256_permute2f128_pd(z2x3z0x1, z2x3z0x1, 0x01);
+        cols[0] = _mm256_blend_pd(x0y0x2y2, z0x1z2x3, 0b1010);
+        if constexpr (C > 1) cols[1] = _mm256_shuffle_pd(x0y0x2y2, y1z1y3z3, 0b0101);
+        if constexpr (C > 2) cols[2] = _mm256_blend_pd(z0x1z2x3, y1z1y3z3, 0b1010);
+    }
+}
+
+// The inverse for C == W: kLanes lanes of C columns stored as packed rows.
+template <int C>
+inline void store_rows(double* p, const Reg (&cols)[C]) {
+    static_assert(C == 2 || C == 3);
+    if constexpr (C == 3) {
+        const Reg x0y0x2y2 = _mm256_unpacklo_pd(cols[0], cols[1]);
+        const Reg y1z1y3z3 = _mm256_unpackhi_pd(cols[1], cols[2]);
+        const Reg z0x1z2x3 = _mm256_blend_pd(cols[2], cols[0], 0b1010);
+        const Reg z2x3z0x1 = _mm256_permute2f128_pd(z0x1z2x3, z0x1z2x3, 0x01);
+        storeu(p, _mm256_blend_pd(x0y0x2y2, z2x3z0x1, 0b1100));
+        storeu(p + 4, _mm256_blend_pd(y1z1y3z3, x0y0x2y2, 0b1100));
+        storeu(p + 8, _mm256_blend_pd(z2x3z0x1, y1z1y3z3, 0b1100));
+    } else {
+        const Reg x0y0x2y2 = _mm256_unpacklo_pd(cols[0], cols[1]);
+        const Reg x1y1x3y3 = _mm256_unpackhi_pd(cols[0], cols[1]);
+        storeu(p, _mm256_permute2f128_pd(x0y0x2y2, x1y1x3y3, 0x20));
+        storeu(p + 4, _mm256_permute2f128_pd(x0y0x2y2, x1y1x3y3, 0x31));
+    }
+}
 
 #endif
 
@@ -304,13 +449,41 @@ inline void sincos(Vd a, Vd& s, Vd& c) {
 // ===========================================================================
 // Rows in and out.
 
+namespace detail {
+
+// Whether a group of `count` rows is a full one of packed rows of w
+// doubles each, as in numpy's C-contiguous (N, w) float64 arrays.
+template <class T>
+inline bool packed(StridedRows<T> rows, int count, int w) {
+    constexpr std::ptrdiff_t d = sizeof(double);
+    return count == kLanes && rows.col_stride == d && rows.row_stride == w * d;
+}
+
+}  // namespace detail
+
 // Columns 0 .. C-1 of rows i .. i + count - 1 (1 <= count <= kLanes) of a
 // strided row set, one vector per column.  Lanes past `count` repeat the
 // last row, so they compute something harmless and are never stored.
-// Elements are copied byte-wise: numpy arrays need not be aligned.
+// Packed rows are loaded as whole vectors and taken apart in registers;
+// other layouts are copied element by element.  Nothing needs to be
+// aligned (numpy arrays need not be): the copies are byte-wise and the
+// vector loads and stores unaligned ones.
 template <int C>
 void gather(StridedRows<const double> rows, std::ptrdiff_t i, int count, Vd (&out)[C]) {
     assert(count >= 1 && count <= kLanes);
+    const auto take = [&out, &rows, i]<int W>() {
+        const auto* block = reinterpret_cast<const double*>(rows.data + i * rows.row_stride);
+        for (int k = 0; k < kRegs; ++k) {
+            reg::Reg cols[C];
+            reg::load_rows<C, W>(block + W * reg::kLanes * k, cols);
+            for (int c = 0; c < C; ++c) out[c].r[k] = cols[c];
+        }
+    };
+    if (detail::packed(rows, count, C)) return take.template operator()<C>();
+    // Three columns of four (homogeneous rows) cost no more to take apart.
+    if constexpr (C == 3) {
+        if (detail::packed(rows, count, 4)) return take.template operator()<4>();
+    }
     alignas(64) double lanes[C][kLanes];
     for (int l = 0; l < kLanes; ++l) {
         const char* row = rows.data + (i + (l < count ? l : count - 1)) * rows.row_stride;
@@ -321,10 +494,20 @@ void gather(StridedRows<const double> rows, std::ptrdiff_t i, int count, Vd (&ou
 }
 
 // Stores the first `count` lanes of each vector into columns 0 .. C-1 of
-// rows i .. i + count - 1.
+// rows i .. i + count - 1: a full group of packed rows as whole vectors,
+// anything else element by element.
 template <int C>
 void scatter(StridedRows<double> rows, std::ptrdiff_t i, int count, const Vd (&in)[C]) {
     assert(count >= 0 && count <= kLanes);
+    if (detail::packed(rows, count, C)) {
+        auto* block = reinterpret_cast<double*>(rows.data + i * rows.row_stride);
+        for (int k = 0; k < kRegs; ++k) {
+            reg::Reg cols[C];
+            for (int c = 0; c < C; ++c) cols[c] = in[c].r[k];
+            reg::store_rows<C>(block + C * reg::kLanes * k, cols);
+        }
+        return;
+    }
     alignas(64) double lanes[C][kLanes];
     for (int c = 0; c < C; ++c) store(lanes[c], in[c]);
     for (int l = 0; l < count; ++l) {
@@ -335,10 +518,13 @@ void scatter(StridedRows<double> rows, std::ptrdiff_t i, int count, const Vd (&i
 }
 
 // A RowKernel (row_kernel.hpp) from `Kernel(in0, in1, in2, out)`: columns
-// 0, 1, 2 of each row in, Out columns out, kLanes rows at a time.
+// 0, 1, 2 of each row in, Out columns out, kLanes rows at a time.  The
+// loop is compiled as one function, gather, kernel and scatter inlined:
+// its vectors then stay in registers instead of going through the stack
+// at each call.
 template <int Out, auto Kernel>
-void map_rows(StridedRows<const double> src, StridedRows<double> dst, std::ptrdiff_t begin,
-              std::ptrdiff_t end) noexcept {
+[[gnu::flatten]] void map_rows(StridedRows<const double> src, StridedRows<double> dst,
+                               std::ptrdiff_t begin, std::ptrdiff_t end) noexcept {
     for (std::ptrdiff_t i = begin; i < end; i += kLanes) {
         const int count = end - i < kLanes ? static_cast<int>(end - i) : kLanes;
         Vd in[3], out[Out];

@@ -135,7 +135,8 @@ def test_both_paths_give_the_same_bits(python, tmp_path):
 @needs_both
 def test_batch_tests_pass_on_the_avx2_path():
     # Their subprocesses (thread counts) inherit the tunable too.
-    files = ["tests/core/test_web_mercator_batch.py", "tests/ecef/test_geodetic2ecef_batch.py",
+    files = ["tests/core/test_web_mercator_batch.py", "tests/core/test_row_layouts.py",
+             "tests/ecef/test_geodetic2ecef_batch.py",
              "tests/ecef/test_ecef2geodetic_batch.py", "tests/module/test_parallel.py",
              "tests/module/test_row_independence.py"]
     env = dict(os.environ, **FORCE_AVX2)
