@@ -66,4 +66,25 @@ private:
     std::size_t size_ = 0;
 };
 
+// Faults in the pages of [data, data + bytes) for writing, in one system
+// call, before an array that will be written whole is written in an order
+// of its own.  A page faulted in by a write costs an exception each; on
+// virtual machines that is far more than the kernel's own population
+// (measured here once: 12 us against 0.8 us per 4 KiB page).  Only a
+// request: on kernels without it (before Linux 5.14) nothing happens, and
+// the writes fault the pages in as before.  The pages' contents stay as
+// they are.
+inline void populate_for_writing(void* data, std::size_t bytes) noexcept {
+#ifdef MADV_POPULATE_WRITE
+    if (bytes == 0) return;
+    constexpr std::uintptr_t kPage = 4096;
+    const auto begin = reinterpret_cast<std::uintptr_t>(data) & ~(kPage - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes + kPage - 1) & ~(kPage - 1);
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
 }  // namespace gk::mesh
