@@ -2,12 +2,15 @@
 //
 // The triangles around a vertex come from a compressed incidence table: a
 // counting pass over all corners, a prefix sum into row offsets, and a
-// fill pass in triangle order, so each vertex's list is in ascending
+// fill pass in corner order, so each vertex's list is in ascending
 // triangle order with a triangle repeated once per corner at the vertex.
+// The table holds corner places only; grouping reads each triangle's unit
+// normal from the triangle's own three words, which once held its corners.
 // Grouping costs (incident triangles) x (groups) dot products per vertex.
 #include "mesh/crease_split.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cmath>
 #include <cstring>
@@ -22,6 +25,12 @@ constexpr float kMinFaceLength = 1e-8f;
 
 inline float dot(const Vec3f& a, const Vec3f& b) noexcept {
     return (a.x * b.x + a.y * b.y) + a.z * b.z;
+}
+
+// The unit normal of triangle t, kept as bits in its three words.
+inline Vec3f face_normal(const uint32_t* triangles, uint32_t t) noexcept {
+    const uint32_t* at = triangles + 3 * static_cast<std::size_t>(t);
+    return {std::bit_cast<float>(at[0]), std::bit_cast<float>(at[1]), std::bit_cast<float>(at[2])};
 }
 
 // The length of a group's mean as the vector norm of the numpy build
@@ -44,9 +53,21 @@ Vec3f group_normal(const CreaseGroup& g) noexcept {
     return {0.0f, 0.0f, 1.0f};
 }
 
-inline bool same_triangle(const Incident& a, const Incident& b) noexcept {
-    return a.place / 3 == b.place / 3;
+// A triangle listed at a vertex more than once (it uses the vertex at two
+// or three corners) has adjacent entries; all its corners at the vertex
+// take the last-created group among them.
+void merge_repeated(const uint32_t* places, uint32_t n, uint32_t* group_of) noexcept {
+    for (uint32_t i = 1; i < n; ++i) {
+        if (places[i] / 3 == places[i - 1] / 3)
+            group_of[i] = std::max(group_of[i], group_of[i - 1]);
+    }
+    for (uint32_t i = n - 1; i > 0; --i) {
+        if (places[i] / 3 == places[i - 1] / 3) group_of[i - 1] = group_of[i];
+    }
 }
+
+// Corners ahead of the one being grouped whose triangle is fetched early.
+constexpr std::size_t kPrefetchAhead = 32;
 
 // The first vertex of block b and the one after its last.
 std::ptrdiff_t block_begin(std::ptrdiff_t b) noexcept { return b * kVertexBlock; }
@@ -61,22 +82,19 @@ float clamp_crease_angle(float angle_deg) noexcept {
     return angle_deg <= 0.0f ? 0.0f : angle_deg;
 }
 
-CreaseWork::CreaseWork(std::ptrdiff_t vertices, std::ptrdiff_t triangles)
+CreaseWork::CreaseWork(std::ptrdiff_t vertices, std::ptrdiff_t triangle_count)
     : vertex_count(vertices),
-      num_tris(triangles),
-      corners(3 * static_cast<std::size_t>(triangles)),
-      face(static_cast<std::size_t>(triangles)),
+      num_tris(triangle_count),
+      triangles(3 * static_cast<std::size_t>(triangle_count)),
       offsets(static_cast<std::size_t>(vertices) + 1),
-      entries(3 * static_cast<std::size_t>(triangles)),
-      groups_of_vertex(static_cast<std::size_t>(vertices)),
-      groups_of_block(static_cast<std::size_t>(blocks())) {
-    assert(3 * static_cast<uint64_t>(triangles) <= UINT32_MAX);
+      places(3 * static_cast<std::size_t>(triangle_count)),
+      normals(3 * static_cast<std::size_t>(triangle_count)) {
+    assert(3 * static_cast<uint64_t>(triangle_count) <= UINT32_MAX);
 }
 
-bool copy_corners(StridedRows<const float> pos, StridedRows<const uint32_t> tris,
-                  std::ptrdiff_t first, std::ptrdiff_t end, uint64_t limit,
+bool copy_corners(StridedRows<const uint32_t> tris, std::ptrdiff_t first, std::ptrdiff_t end,
                   CreaseWork& work) noexcept {
-    uint32_t* const copy = work.corners.get() + 3 * first;
+    uint32_t* const copy = work.triangles.get() + 3 * first;
     const std::size_t n = 3 * static_cast<std::size_t>(end - first);
     if (tris.col_stride == sizeof(uint32_t) && tris.row_stride == 3 * sizeof(uint32_t)) {
         // One read of every byte; only the private copy is used afterwards.
@@ -90,50 +108,33 @@ bool copy_corners(StridedRows<const float> pos, StridedRows<const uint32_t> tris
     }
     uint32_t highest = 0;
     for (std::size_t i = 0; i < n; ++i) highest = std::max(highest, copy[i]);
-    if (highest >= limit) return false;
+    return highest < static_cast<uint64_t>(work.vertex_count);
+}
 
-    // Unit normals; a NaN length stays NaN (max keeps its first operand
-    // when the comparison fails).
-    for (std::ptrdiff_t t = first; t < end; ++t) {
-        const uint32_t* c = work.corners.get() + 3 * t;
-        const Vec3f cross = face_cross(load(pos, c[0]), load(pos, c[1]), load(pos, c[2]));
-        const float l = std::max(length(cross), kMinFaceLength);
-        work.face[t] = {cross.x / l, cross.y / l, cross.z / l};
-    }
-    return true;
+void start_counts(CreaseWork& work) noexcept {
+    std::fill_n(work.offsets.get(), work.vertex_count + 1, 0u);
 }
 
 void count_corners(CreaseWork& work, std::ptrdiff_t first, std::ptrdiff_t end) noexcept {
-    const std::size_t n = 3 * static_cast<std::size_t>(work.num_tris);
-    const uint32_t* const corners = work.corners.get();
+    const uint32_t* const corners = work.triangles.get();
     uint32_t* const offsets = work.offsets.get();
-    const auto low = static_cast<uint32_t>(first);
-    const auto span = static_cast<uint32_t>(end - first);
     // The count of v goes to offsets[v + 1].
-    std::fill(offsets + first + 1, offsets + end + 1, 0u);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (corners[i] - low < span) ++offsets[corners[i] + 1];
-    }
+    for (std::ptrdiff_t i = 3 * first; i < 3 * end; ++i) ++offsets[corners[i] + 1];
 }
 
 void sum_counts(CreaseWork& work) noexcept {
     uint32_t* const offsets = work.offsets.get();
-    offsets[0] = 0;
     for (std::ptrdiff_t v = 1; v <= work.vertex_count; ++v) offsets[v] += offsets[v - 1];
 }
 
 void fill_incidence(CreaseWork& work, std::ptrdiff_t first, std::ptrdiff_t end) noexcept {
-    const std::size_t n = 3 * static_cast<std::size_t>(work.num_tris);
-    const uint32_t* const corners = work.corners.get();
+    const uint32_t* const corners = work.triangles.get();
     uint32_t* const offsets = work.offsets.get();
-    Incident* const entries = work.entries.get();
-    const auto low = static_cast<uint32_t>(first);
-    const auto span = static_cast<uint32_t>(end - first);
+    uint32_t* const places = work.places.get();
     // Filling advances offsets[v] to the end of v's list, which is where
     // the list of v + 1 starts (restored by restore_offsets).
-    for (std::size_t i = 0; i < n; ++i) {
-        const uint32_t v = corners[i];
-        if (v - low < span) entries[offsets[v]++] = {static_cast<uint32_t>(i), work.face[i / 3]};
+    for (std::ptrdiff_t i = 3 * first; i < 3 * end; ++i) {
+        places[offsets[corners[i]]++] = static_cast<uint32_t>(i);
     }
 }
 
@@ -144,6 +145,21 @@ void restore_offsets(CreaseWork& work) noexcept {
     offsets[0] = 0;
 }
 
+void face_normals(StridedRows<const float> pos, std::ptrdiff_t first, std::ptrdiff_t end,
+                  CreaseWork& work) noexcept {
+    for (std::ptrdiff_t t = first; t < end; ++t) {
+        uint32_t* const words = work.triangles.get() + 3 * t;
+        const Vec3f cross =
+            face_cross(load(pos, words[0]), load(pos, words[1]), load(pos, words[2]));
+        // A NaN length stays NaN (max keeps its first operand when the
+        // comparison fails).
+        const float l = std::max(length(cross), kMinFaceLength);
+        words[0] = std::bit_cast<uint32_t>(cross.x / l);
+        words[1] = std::bit_cast<uint32_t>(cross.y / l);
+        words[2] = std::bit_cast<uint32_t>(cross.z / l);
+    }
+}
+
 std::size_t most_corners(const CreaseWork& work) noexcept {
     uint32_t most = 0;
     for (std::ptrdiff_t v = 0; v < work.vertex_count; ++v) {
@@ -152,73 +168,66 @@ std::size_t most_corners(const CreaseWork& work) noexcept {
     return most;
 }
 
-void group_block(CreaseWork& work, std::ptrdiff_t block, float cos_threshold,
-                 CreaseGroup* groups) noexcept {
-    Incident* const entries = work.entries.get();
-    uint32_t* const group_of = work.corners.get();  // per entry, from now on
-    uint32_t block_groups = 0;
+void group_block(CreaseWork& work, std::ptrdiff_t block, float cos_threshold, GroupRoom room,
+                 StridedItems<uint32_t> corner_ids) noexcept {
+    const uint32_t* const triangles = work.triangles.get();
+    const uint32_t* const places = work.places.get();
+    uint32_t* const offsets = work.offsets.get();
+    CreaseGroup* const groups = room.groups;
+    const std::size_t corners = 3 * static_cast<std::size_t>(work.num_tris);
     for (std::ptrdiff_t v = block_begin(block); v < block_end(work, block); ++v) {
-        const uint32_t begin = work.offsets[v];
-        const uint32_t end = work.offsets[v + 1];
-        work.groups_of_vertex[v] = 0;
-        if (begin == end) continue;  // unused vertices produce no output vertex
+        const uint32_t begin = offsets[v];
+        const uint32_t n = offsets[v + 1] - begin;
+        const uint32_t* const at_v = places + begin;
+        // The triangles around a vertex lie anywhere in memory: ask for
+        // those of the vertices ahead while this one is grouped.
+        for (std::size_t k = begin + kPrefetchAhead;
+             k < std::min<std::size_t>(begin + n + kPrefetchAhead, corners); ++k) {
+            __builtin_prefetch(triangles + 3 * static_cast<std::size_t>(places[k] / 3));
+            __builtin_prefetch(corner_ids.data + places[k] * corner_ids.stride, 1);
+        }
         uint32_t made = 0;
-        for (uint32_t i = begin; i < end; ++i) {
-            const Vec3f& fn = entries[i].normal;
+        bool repeated = false;
+        uint32_t previous = UINT32_MAX;  // no triangle has this number
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint32_t t = at_v[i] / 3;
+            const Vec3f fn = face_normal(triangles, t);
             uint32_t g = 0;
             while (g < made && !(dot(fn, groups[g].first) >= cos_threshold)) ++g;
             if (g == made) groups[made++] = {fn, {0.0f, 0.0f, 0.0f}, 0};
             CreaseGroup& group = groups[g];
             group.sum = {group.sum.x + fn.x, group.sum.y + fn.y, group.sum.z + fn.z};
             ++group.count;
-            group_of[i] = g;
+            room.group_of[i] = g;
+            repeated |= t == previous;
+            previous = t;
         }
-        // A triangle's entries at v are adjacent; all its corners at v take
-        // the vertex of the last-created group among them.
-        for (uint32_t i = begin + 1; i < end; ++i) {
-            if (same_triangle(entries[i], entries[i - 1]))
-                group_of[i] = std::max(group_of[i], group_of[i - 1]);
-        }
-        for (uint32_t i = end - 1; i > begin; --i) {
-            if (same_triangle(entries[i], entries[i - 1])) group_of[i - 1] = group_of[i];
-        }
-        // The vertex's entries are read: their normals make room for the
-        // groups' (there are no more groups than entries).
-        for (uint32_t g = 0; g < made; ++g) entries[begin + g].normal = group_normal(groups[g]);
-        work.groups_of_vertex[v] = made;
-        block_groups += made;
+        if (repeated) merge_repeated(at_v, n, room.group_of);
+        const auto first = static_cast<uint32_t>(work.outputs);
+        for (uint32_t i = 0; i < n; ++i) corner_ids[at_v[i]] = first + room.group_of[i];
+        for (uint32_t g = 0; g < made; ++g)
+            work.normals[work.outputs + g] = group_normal(groups[g]);
+        work.outputs += made;
+        // Unused vertices make no output vertex.
+        offsets[v] = made;
     }
-    work.groups_of_block[block] = block_groups;
 }
 
-std::size_t block_bases(const CreaseWork& work, std::size_t* block_base) noexcept {
-    std::size_t total = 0;
-    for (std::ptrdiff_t b = 0; b < work.blocks(); ++b) {
-        block_base[b] = total;
-        total += work.groups_of_block[b];
-    }
-    return total;
-}
-
-void write_block(const CreaseWork& work, std::ptrdiff_t block, std::size_t base,
-                 StridedRows<const float> pos, StridedRows<float> new_pos,
-                 StridedRows<float> normals, StridedItems<uint32_t> sources,
-                 StridedItems<uint32_t> corner_ids) noexcept {
-    const uint32_t* const group_of = work.corners.get();
-    auto row = static_cast<std::ptrdiff_t>(base);
+std::size_t write_block(const CreaseWork& work, std::ptrdiff_t block, std::size_t row,
+                        StridedRows<const float> pos, StridedRows<float> new_pos,
+                        StridedRows<float> normals, StridedItems<uint32_t> sources) noexcept {
     for (std::ptrdiff_t v = block_begin(block); v < block_end(work, block); ++v) {
-        const auto first = static_cast<uint32_t>(row);
-        if (work.groups_of_vertex[v] == 0) continue;
+        const uint32_t made = work.offsets[v];
+        if (made == 0) continue;
         const Vec3f p = load(pos, v);
-        for (uint32_t g = 0; g < work.groups_of_vertex[v]; ++g, ++row) {
-            store(new_pos, row, p);
-            store(normals, row, work.entries[work.offsets[v] + g].normal);
-            sources[row] = static_cast<uint32_t>(v);
-        }
-        for (uint32_t i = work.offsets[v]; i < work.offsets[v + 1]; ++i) {
-            corner_ids[work.entries[i].place] = first + group_of[i];
+        for (uint32_t g = 0; g < made; ++g, ++row) {
+            const auto r = static_cast<std::ptrdiff_t>(row);
+            store(new_pos, r, p);
+            store(normals, r, work.normals[row]);
+            sources[r] = static_cast<uint32_t>(v);
         }
     }
+    return row;
 }
 
 }  // namespace gk::mesh

@@ -17,16 +17,19 @@
 // double, rounded to float32, float32 root), as a double, exceeds 1e-8,
 // else replaced by (0, 0, 1).
 //
-// The split runs in four stages over one CreaseWork.  Stages 1, 3 and 4
-// work on blocks (of triangles, of kVertexBlock vertices) that depend on no
-// other block of the same stage, so blocks may run on any thread in any
-// order and the result is the same bits.
+// The split runs serially, in stages over one CreaseWork, each stage in
+// blocks (of triangles, of kVertexBlock vertices) taken in ascending order,
+// so that the caller may look for interruptions between blocks:
 //   1. copy_corners: the corner indices into a private copy, each read
-//      once, and the unit face normals of the triangles.
-//   2. count_corners .. restore_offsets: the triangles around every vertex,
-//      each vertex range built by one thread.
-//   3. group_block: the groups of every vertex of a block.
-//   4. write_block: the output vertices of a block and its corner numbers.
+//      once, and checked against the number of vertices.
+//   2. count_corners, then sum_counts, then fill_incidence, then
+//      restore_offsets: the corners at every vertex, by ascending place.
+//   3. face_normals: the unit normal of every triangle, over its corners.
+//   4. group_block: the groups of every vertex, their normals and the
+//      output vertex of every corner.
+//   5. write_block: the output vertices' positions, normals and sources.
+// Working memory: 24 bytes per triangle, 4 per vertex and 12 per output
+// vertex.
 #pragma once
 
 #include "core/strided.hpp"
@@ -42,15 +45,8 @@ namespace gk::mesh {
 // or more give 180, values of 0 or less give 0.
 float clamp_crease_angle(float angle_deg) noexcept;
 
-// Vertices per block of stages 3 and 4.
+// Vertices per block of stages 4 and 5.
 inline constexpr std::ptrdiff_t kVertexBlock = 1024;
-
-// A triangle corner at a vertex: its place 3t + c and the unit normal of
-// triangle t.
-struct Incident {
-    uint32_t place;
-    Vec3f normal;
-};
 
 // One group of triangles around the vertex being grouped.
 struct CreaseGroup {
@@ -67,62 +63,73 @@ struct CreaseWork {
 
     std::ptrdiff_t vertex_count;
     std::ptrdiff_t num_tris;
-    // Stage 1: corner c of triangle t at 3t + c.  From stage 3 on, the
-    // same memory holds the group number of every incidence entry.
-    WorkArray<uint32_t> corners;
-    WorkArray<Vec3f> face;  // unit normal of every triangle
-    // Stage 2: the corners at vertex v are entries[offsets[v] ..
-    // offsets[v + 1]), by ascending t, then c.  Each carries its triangle's
-    // normal, so that grouping reads its input in one sweep.
+    // Stages 1 and 2: corner c of triangle t at 3t + c.  From stage 3 on,
+    // the same three words hold the bits of triangle t's unit normal.
+    WorkArray<uint32_t> triangles;
+    // Stage 2: the corners at vertex v are places[offsets[v] ..
+    // offsets[v + 1]), each as its place 3t + c, by ascending place.
+    // Grouping v reads offsets[v] for the last time and replaces it by the
+    // number of output vertices of v.
     WorkArray<uint32_t> offsets;
-    WorkArray<Incident> entries;
-    // Stage 3: the number of output vertices of each vertex and block; the
-    // normal of group g of vertex v replaces entries[offsets[v] + g].normal
-    // (a vertex has no more groups than entries).
-    WorkArray<uint32_t> groups_of_vertex;
-    WorkArray<uint32_t> groups_of_block;
+    WorkArray<uint32_t> places;
+    // Stage 4: the normal of every output vertex, in output order; room
+    // for one per corner, of which only the pages written become resident.
+    WorkArray<Vec3f> normals;
+    std::size_t outputs = 0;  // output vertices made so far
 
     std::ptrdiff_t blocks() const noexcept {
         return (vertex_count + kVertexBlock - 1) / kVertexBlock;
+    }
+    // The arrays of stages 1 to 4, once grouping is done.
+    void release_incidence() noexcept {
+        triangles.release();
+        places.release();
     }
 };
 
 // Stage 1 for triangles first .. end - 1 of `tris` (rows of three vertex
 // indices in memory that another thread may write: each is read once, and
 // only the copy is used).  Returns false when a copied index is at or
-// above `limit`, the number of rows of `pos`; the block's face normals
-// are then not computed, and the split must stop after this stage.
-bool copy_corners(StridedRows<const float> pos, StridedRows<const uint32_t> tris,
-                  std::ptrdiff_t first, std::ptrdiff_t end, uint64_t limit,
+// above vertex_count; the split must then stop after this stage.
+bool copy_corners(StridedRows<const uint32_t> tris, std::ptrdiff_t first, std::ptrdiff_t end,
                   CreaseWork& work) noexcept;
 
-// Stage 2, once all corners are copied and below vertex_count, in four
-// steps, the first and third over vertex ranges that may run at the same
-// time (each reads all corners and writes only what its vertices own):
-// count_corners for every range, sum_counts, fill_incidence for every
-// range, restore_offsets.
+// Stage 2, once all corners are copied and below vertex_count:
+// start_counts, count_corners over every triangle block in turn,
+// sum_counts, fill_incidence over every triangle block in ascending order,
+// restore_offsets.
+void start_counts(CreaseWork& work) noexcept;
 void count_corners(CreaseWork& work, std::ptrdiff_t first, std::ptrdiff_t end) noexcept;
 void sum_counts(CreaseWork& work) noexcept;
 void fill_incidence(CreaseWork& work, std::ptrdiff_t first, std::ptrdiff_t end) noexcept;
 void restore_offsets(CreaseWork& work) noexcept;
 
-// Stage 3 for vertex block `block`; `groups` has room for the largest
-// number of corners at one vertex (most_corners()).  Writes the number of
-// output vertices of each vertex and of the block.
-void group_block(CreaseWork& work, std::ptrdiff_t block, float cos_threshold,
-                 CreaseGroup* groups) noexcept;
+// Stage 3 for triangles first .. end - 1, after stage 2, with `pos` the
+// positions the corners index.
+void face_normals(StridedRows<const float> pos, std::ptrdiff_t first, std::ptrdiff_t end,
+                  CreaseWork& work) noexcept;
+
+// The largest number of corners at one vertex, after stage 2.
 std::size_t most_corners(const CreaseWork& work) noexcept;
 
-// The output rows of every block: block_base[b] is the first output vertex
-// of block b; returns the number of output vertices.
-std::size_t block_bases(const CreaseWork& work, std::size_t* block_base) noexcept;
+// Room for grouping the corners of one vertex: `groups` and `group_of`
+// hold most_corners() items each.
+struct GroupRoom {
+    CreaseGroup* groups;
+    uint32_t* group_of;  // the group of each corner of the vertex, in list order
+};
 
-// Stage 4 for vertex block `block`, whose first output vertex is `base`:
-// rows base .. of `new_pos` (the source vertex's row of `pos`), `normals`
-// and `sources`, and corner_ids[3t + c] for every corner at its vertices.
-void write_block(const CreaseWork& work, std::ptrdiff_t block, std::size_t base,
-                 StridedRows<const float> pos, StridedRows<float> new_pos,
-                 StridedRows<float> normals, StridedItems<uint32_t> sources,
+// Stage 4 for vertex block `block`, blocks in ascending order: the groups
+// of its vertices, their normals into work.normals and the output vertex
+// of every corner at them into corner_ids[3t + c] (only written).
+void group_block(CreaseWork& work, std::ptrdiff_t block, float cos_threshold, GroupRoom room,
                  StridedItems<uint32_t> corner_ids) noexcept;
+
+// Stage 5 for vertex block `block`, blocks in ascending order from output
+// row 0: rows `row` .. of `new_pos` (the source vertex's row of `pos`),
+// `normals` and `sources`.  Returns the row after the block's last.
+std::size_t write_block(const CreaseWork& work, std::ptrdiff_t block, std::size_t row,
+                        StridedRows<const float> pos, StridedRows<float> new_pos,
+                        StridedRows<float> normals, StridedItems<uint32_t> sources) noexcept;
 
 }  // namespace gk::mesh

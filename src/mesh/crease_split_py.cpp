@@ -26,19 +26,19 @@ namespace gk {
 namespace {
 
 // Triangles per block of the corner copy.
-constexpr int kTriangleBlock = 1024;
+constexpr Py_ssize_t kTriangleBlock = 1024;
 
 // numpy's own text for a fancy index out of bounds.
 constexpr const char* kOutOfBounds = "index %u is out of bounds for axis 0 with size %llu";
 
-// `group(i, count)` over 0 .. n - 1 in consecutive groups of Width, on the
-// calling thread, which holds the lock; pending signal handlers run every
-// kRowsPerSignalCheck rows.  False when one raised.
-template <int Width, class GroupFn>
-bool in_blocks(Py_ssize_t n, GroupFn&& group) {
+// `step(first, end)` over 0 .. n - 1 in consecutive blocks of Width, on
+// the calling thread, which holds the lock; pending signal handlers run
+// every kRowsPerSignalCheck rows.  False when one raised.
+template <Py_ssize_t Width, class Step>
+bool in_blocks(Py_ssize_t n, Step&& step) {
     Py_ssize_t unchecked = 0;
-    for (Py_ssize_t i = 0; i < n; i += Width) {
-        group(i, static_cast<int>(n - i < Width ? n - i : Width));
+    for (Py_ssize_t first = 0; first < n; first += Width) {
+        step(first, n - first < Width ? n : first + Width);
         unchecked += Width;
         if (unchecked >= kRowsPerSignalCheck) {
             unchecked = 0;
@@ -52,7 +52,7 @@ bool in_blocks(Py_ssize_t n, GroupFn&& group) {
 // column by column, as gathering the three corner rows would meet them.
 void raise_first_out_of_bounds(const mesh::CreaseWork& work) {
     for (int c = 0; c < 3; ++c) {
-        const StridedItems<const uint32_t> column{reinterpret_cast<char*>(work.corners.get() + c),
+        const StridedItems<const uint32_t> column{reinterpret_cast<char*>(work.triangles.get() + c),
                                                   3 * sizeof(uint32_t)};
         if (!check_indices(column, work.num_tris, static_cast<uint64_t>(work.vertex_count),
                            kOutOfBounds)) {
@@ -61,64 +61,97 @@ void raise_first_out_of_bounds(const mesh::CreaseWork& work) {
     }
 }
 
-// Stages 1 and 2: the corners copied once (the caller's array is not read
-// again) and the incidence.  False when a signal handler raised; `in_range`
-// false when a corner names no row of `pos` (the incidence is then not
-// built).
+// `step(first, end)` over the triangles in blocks of kTriangleBlock.
+template <class Step>
+bool over_triangles(const mesh::CreaseWork& work, Step&& step) {
+    return in_blocks<kTriangleBlock>(work.num_tris, step);
+}
+
+// `step(block)` over the vertex blocks.
+template <class Step>
+bool over_vertex_blocks(const mesh::CreaseWork& work, Step&& step) {
+    return in_blocks<mesh::kVertexBlock>(
+        work.vertex_count, [&](Py_ssize_t first, Py_ssize_t) { step(first / mesh::kVertexBlock); });
+}
+
+// Stages 1 to 3: the corners copied once (the caller's array is not read
+// again), the incidence and the face normals.  False when a signal handler
+// raised; `in_range` false when a corner names no row of `pos` (nothing
+// after the copy is then done).
 bool copy_and_link(StridedRows<const float> points, StridedRows<const uint32_t> corner_rows,
                    mesh::CreaseWork& work, bool& in_range) {
     in_range = true;
-    if (!in_blocks<kTriangleBlock>(work.num_tris, [&](Py_ssize_t first, int count) {
-            if (!mesh::copy_corners(points, corner_rows, first, first + count,
-                                    static_cast<uint64_t>(work.vertex_count), work)) {
-                in_range = false;
-            }
+    if (!over_triangles(work, [&](Py_ssize_t first, Py_ssize_t end) {
+            if (!mesh::copy_corners(corner_rows, first, end, work)) in_range = false;
         })) {
         return false;
     }
     if (!in_range) return true;
-    mesh::count_corners(work, 0, work.vertex_count);
+    mesh::start_counts(work);
+    if (!over_triangles(work, [&](Py_ssize_t first, Py_ssize_t end) {
+            mesh::count_corners(work, first, end);
+        })) {
+        return false;
+    }
     mesh::sum_counts(work);
-    mesh::fill_incidence(work, 0, work.vertex_count);
+    if (!over_triangles(work, [&](Py_ssize_t first, Py_ssize_t end) {
+            mesh::fill_incidence(work, first, end);
+        })) {
+        return false;
+    }
     mesh::restore_offsets(work);
-    return true;
+    return over_triangles(work, [&](Py_ssize_t first, Py_ssize_t end) {
+        mesh::face_normals(points, first, end, work);
+    });
 }
 
-// Stage 3, block by block into one room of most_corners() groups;
-// block_base gets each block's first output vertex and `outputs` their
-// number.  False with the exception set.
-bool group_vertices(mesh::CreaseWork& work, float cos_threshold,
-                    std::vector<std::size_t>& block_base, std::size_t& outputs) {
+// Stage 4 into the corner numbers of the result, with room for the
+// vertex of most corners; the incidence is released afterwards.  False
+// with the exception set.
+bool group_vertices(mesh::CreaseWork& work, float cos_threshold, const ArrayView& corner_view) {
     std::vector<mesh::CreaseGroup> groups;
+    std::vector<uint32_t> group_of;
     if (!guard_cpp([&]() -> PyObject* {
             groups.resize(mesh::most_corners(work));
-            block_base.resize(static_cast<std::size_t>(work.blocks()));
+            group_of.resize(groups.size());
             return Py_None;  // borrowed, only a mark of success
         })) {
         return false;
     }
-    if (!in_blocks<mesh::kVertexBlock>(work.vertex_count, [&](Py_ssize_t first, int) {
-            mesh::group_block(work, first / mesh::kVertexBlock, cos_threshold, groups.data());
+    const mesh::GroupRoom room{groups.data(), group_of.data()};
+    const auto corner_ids = corner_view.items<uint32_t>();
+    if (!over_vertex_blocks(work, [&](Py_ssize_t block) {
+            mesh::group_block(work, block, cos_threshold, room, corner_ids);
         })) {
         return false;
     }
-    outputs = mesh::block_bases(work, block_base.data());
+    work.release_incidence();
     return true;
 }
 
-// Stage 4 into the four result arrays (positions, normals, corner numbers,
+// Stage 5 into the other three result arrays (positions, normals,
 // sources).  False with the exception set.
-bool write_vertices(const mesh::CreaseWork& work, const std::vector<std::size_t>& block_base,
-                    StridedRows<const float> points, const ArrayView (&views)[4]) {
+bool write_vertices(const mesh::CreaseWork& work, StridedRows<const float> points,
+                    const ArrayView (&views)[4]) {
     const auto new_pos = views[0].rows<float>();
     const auto normals = views[1].rows<float>();
-    const auto corner_ids = views[2].items<uint32_t>();
     const auto sources = views[3].items<uint32_t>();
-    return in_blocks<mesh::kVertexBlock>(work.vertex_count, [&](Py_ssize_t first, int) {
-        const Py_ssize_t block = first / mesh::kVertexBlock;
-        mesh::write_block(work, block, block_base[block], points, new_pos, normals, sources,
-                          corner_ids);
+    std::size_t row = 0;
+    return over_vertex_blocks(work, [&](Py_ssize_t block) {
+        row = mesh::write_block(work, block, row, points, new_pos, normals, sources);
     });
+}
+
+// A result array, written whole from here on in an order of its own,
+// faulted in at once when its memory is one C-contiguous block.
+void populate(const ArrayView& view, const ViewKind& kind) {
+    const ArrayViewSlice& slice = view.slice();
+    Py_ssize_t bytes = kind.itemsize;
+    for (int d = kind.ndim - 1; d >= 0; --d) {
+        if (slice.strides[d] != bytes) return;
+        bytes *= slice.shape[d];
+    }
+    populate_for_writing(slice.data, static_cast<std::size_t>(bytes));
 }
 
 // Indices given in another dtype than uint32 must convert to it exactly: a
@@ -219,20 +252,24 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
         raise_first_out_of_bounds(*work);
         return call.fail();
     }
-    std::vector<std::size_t> block_base;
-    std::size_t outputs = 0;
-    if (!group_vertices(*work, cos_threshold, block_base, outputs)) return call.fail();
 
     PyRef parts[4];
     ArrayView views[4];
-    const auto rows = static_cast<Py_ssize_t>(outputs);
-    if (!new_result("zeros", {3 * num_tris}, "uint32", kIndex1D, parts[2], views[2]) ||
-        !new_result("empty", {rows, 3}, "float32", kFloat2D, parts[0], views[0]) ||
+    if (!new_result("zeros", {3 * num_tris}, "uint32", kIndex1D, parts[2], views[2])) {
+        return call.fail();
+    }
+    populate(views[2], kIndex1D);
+    if (!group_vertices(*work, cos_threshold, views[2])) return call.fail();
+    const auto rows = static_cast<Py_ssize_t>(work->outputs);
+    if (!new_result("empty", {rows, 3}, "float32", kFloat2D, parts[0], views[0]) ||
         !new_result("empty", {rows, 3}, "float32", kFloat2D, parts[1], views[1]) ||
         !new_result("empty", {rows}, "uint32", kIndex1D, parts[3], views[3])) {
         return call.fail();
     }
-    if (!write_vertices(*work, block_base, points, views)) return call.fail();
+    populate(views[0], kFloat2D);
+    populate(views[1], kFloat2D);
+    populate(views[3], kIndex1D);
+    if (!write_vertices(*work, points, views)) return call.fail();
     PyObject* result = mesh_tuple(parts);
     if (!result) return call.fail();
     return result;

@@ -147,7 +147,7 @@ ReadOutcome Reader::run() {
         references_.reserve(lines);
     }
     // A buffer of a whole block or more is taken on huge pages at once.
-    if (request == kBlock) buffer_.reserve(kHugePagesFrom);
+    if (request == kBlock) buffer_.reserve(kHugePage);
     for (;;) {
         // The buffer grows geometrically, so a long line costs linear time.
         if (buffer_.size() < used_ + request + kSlack) {

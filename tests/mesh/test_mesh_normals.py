@@ -322,6 +322,22 @@ def test_crease_across_vertex_blocks_matches_the_interpreted_algorithm():
     assert_same(crease(pos, idx, 40.0), crease_reference(pos, idx, 40.0))
 
 
+def test_crease_of_many_disjoint_copies_is_the_copies_results_in_turn():
+    # Working arrays of megabytes (about 300 000 triangles) against the
+    # checked small piece: copy k's vertices follow copy k - 1's.
+    rng = np.random.default_rng(9)
+    pos, idx = height_field(rng, 24, roughness=1.0)
+    idx = np.concatenate([idx, idx[:90]])
+    piece = crease(pos, idx, 40.0)
+    assert_same(piece, crease_reference(pos, idx, 40.0))
+    copies = 260
+    shift = np.arange(copies, dtype=np.uint32)[:, None]
+    got = crease(np.tile(pos, (copies, 1)), (idx + len(pos) * shift).ravel(), 40.0)
+    rows = len(piece[0])
+    assert_same(got, [np.tile(piece[0], (copies, 1)), np.tile(piece[1], (copies, 1)),
+                      (piece[2] + rows * shift).ravel(), (piece[3] + len(pos) * shift).ravel()])
+
+
 # ============================================================================
 # Fuzzing: random meshes with indices in and out of range
 # ============================================================================
