@@ -10,7 +10,7 @@ import pymap3d
 import pyproj
 
 import geokern
-from timing import best_time, copy_time, floor_time, per_call, print_rows, row
+from timing import best_times, floor_time, per_call, print_rows, row
 
 N = 2_000_000
 
@@ -54,28 +54,35 @@ def batch_rows(d):
     to_merc, from_merc = transformer("EPSG:4326", "EPSG:3857"), transformer("EPSG:3857", "EPSG:4326")
     merc_to_ecef = transformer("EPSG:3857", "EPSG:4978")
     lon, lat, h, x, y, z, mx, my = (d[k] for k in ("lon", "lat", "h", "x", "y", "z", "mx", "my"))
-    ours = {name: best_time(call) for name, call in batches(d).items()}
-    geo_copy = copy_time(d["geo"])
-    to_geo_peer = best_time(lambda: to_geo.transform(x, y, z), 3)
+    # Ours, the peers and the copies timed in turn, round after round.
+    t = best_times({
+        **batches(d),
+        "pyproj 4979->4978": lambda: to_ecef.transform(lon, lat, h),
+        "pymap3d.geodetic2ecef": lambda: pymap3d.geodetic2ecef(lat, lon, h),
+        "pyproj 4978->4979": lambda: to_geo.transform(x, y, z),
+        "pymap3d.ecef2geodetic": lambda: pymap3d.ecef2geodetic(x, y, z),
+        "pyproj 4326->3857": lambda: to_merc.transform(lon, lat),
+        "pyproj 3857->4326": lambda: from_merc.transform(mx, my),
+        "pyproj 3857->4978": lambda: merc_to_ecef.transform(mx, my, h),
+        "copy geo": d["geo"].copy, "copy xyz": d["xyz"].copy, "copy merc": d["merc"].copy,
+    })
+
+    def peers(*names):
+        return [(name, t[name]) for name in names]
     return [
-        row("geodetic2ecef_fast_array", ours["geodetic2ecef_fast_array"], [
-            ("pyproj 4979->4978", best_time(lambda: to_ecef.transform(lon, lat, h), 3)),
-            ("pymap3d.geodetic2ecef", best_time(lambda: pymap3d.geodetic2ecef(lat, lon, h), 3)),
-        ], geo_copy),
-        row("ecef2geodetic_nparray_cy", ours["ecef2geodetic_nparray_cy"], [
-            ("pyproj 4978->4979", to_geo_peer),
-            ("pymap3d.ecef2geodetic", best_time(lambda: pymap3d.ecef2geodetic(x, y, z), 3)),
-        ], copy_time(d["xyz"]), "3x3 identity, heights"),
-        row("ecef2geodetic_list_cy", ours["ecef2geodetic_list_cy"],
-            [("pyproj 4978->4979", to_geo_peer)], copy_time(d["xyz"]), "a list of lists"),
-        row("geodetic_to_web_mercator_fast_array", ours["geodetic_to_web_mercator_fast_array"],
-            [("pyproj 4326->3857", best_time(lambda: to_merc.transform(lon, lat), 3))], geo_copy),
-        row("web_mercator_to_geodetic_fast_array", ours["web_mercator_to_geodetic_fast_array"],
-            [("pyproj 3857->4326", best_time(lambda: from_merc.transform(mx, my), 3))],
-            copy_time(d["merc"])),
-        row("web_mercator_to_ecef_fast_array", ours["web_mercator_to_ecef_fast_array"],
-            [("pyproj 3857->4978", best_time(lambda: merc_to_ecef.transform(mx, my, h), 3))],
-            copy_time(d["merc"])),
+        row("geodetic2ecef_fast_array", t["geodetic2ecef_fast_array"],
+            peers("pyproj 4979->4978", "pymap3d.geodetic2ecef"), t["copy geo"]),
+        row("ecef2geodetic_nparray_cy", t["ecef2geodetic_nparray_cy"],
+            peers("pyproj 4978->4979", "pymap3d.ecef2geodetic"), t["copy xyz"],
+            "3x3 identity, heights"),
+        row("ecef2geodetic_list_cy", t["ecef2geodetic_list_cy"], peers("pyproj 4978->4979"),
+            t["copy xyz"], "a list of lists"),
+        row("geodetic_to_web_mercator_fast_array", t["geodetic_to_web_mercator_fast_array"],
+            peers("pyproj 4326->3857"), t["copy geo"]),
+        row("web_mercator_to_geodetic_fast_array", t["web_mercator_to_geodetic_fast_array"],
+            peers("pyproj 3857->4326"), t["copy merc"]),
+        row("web_mercator_to_ecef_fast_array", t["web_mercator_to_ecef_fast_array"],
+            peers("pyproj 3857->4978"), t["copy merc"]),
     ]
 
 

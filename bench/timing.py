@@ -41,6 +41,23 @@ def best_time(fn, repeat=5, number=1):
     return best
 
 
+def best_times(calls, rounds=5):
+    """Best wall time of each of `calls` ({name: fn}), every round timing
+    each call once in turn, each on fresh pages.  On a shared machine whose
+    speed changes from one second to the next, a 10 ms batch timed five
+    times in a row may fall wholly into a slow stretch that a 200 ms peer's
+    repeats outlast; timed in turn, both see the same stretches."""
+    best = dict.fromkeys(calls, float("inf"))
+    gc.collect()
+    for _ in range(rounds):
+        for name, fn in calls.items():
+            fresh_pages()
+            start = time.perf_counter()
+            fn()
+            best[name] = min(best[name], time.perf_counter() - start)
+    return best
+
+
 def per_call(fn, args, number=200_000, repeat=5):
     """Best time of one call of fn(*args), from loops of `number` calls."""
     best = float("inf")
