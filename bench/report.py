@@ -47,7 +47,7 @@ def batch_times():
     default = bench_threads.default_threads()
     best = bench_threads.in_turns({name: (lambda _, c=call: c(), 1, 1)
                                    for name, call in calls.items()},
-                                  bench_threads.omp_threads, repeat=5, counts=(1, default),
+                                  bench_threads.omp_threads, repeat=9, counts=(1, default),
                                   before=fresh_pages)
     return {"one": best["1"], "all": best[str(default)]}
 
