@@ -142,18 +142,6 @@ bool write_vertices(const mesh::CreaseWork& work, StridedRows<const float> point
     });
 }
 
-// A result array, written whole from here on in an order of its own,
-// faulted in at once when its memory is one C-contiguous block.
-void populate(const ArrayView& view, const ViewKind& kind) {
-    const ArrayViewSlice& slice = view.slice();
-    Py_ssize_t bytes = kind.itemsize;
-    for (int d = kind.ndim - 1; d >= 0; --d) {
-        if (slice.strides[d] != bytes) return;
-        bytes *= slice.shape[d];
-    }
-    populate_for_writing(slice.data, static_cast<std::size_t>(bytes));
-}
-
 // Indices given in another dtype than uint32 must convert to it exactly: a
 // negative, too large or fractional value names no vertex, where the
 // conversion would wrap or truncate it into one.  ValueError otherwise.
@@ -258,7 +246,7 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
     if (!new_result("zeros", {3 * num_tris}, "uint32", kIndex1D, parts[2], views[2])) {
         return call.fail();
     }
-    populate(views[2], kIndex1D);
+    populate_result(views[2], kIndex1D, PagesAtOnce::all);
     if (!group_vertices(*work, cos_threshold, views[2])) return call.fail();
     const auto rows = static_cast<Py_ssize_t>(work->outputs);
     if (!new_result("empty", {rows, 3}, "float32", kFloat2D, parts[0], views[0]) ||
@@ -266,9 +254,9 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
         !new_result("empty", {rows}, "uint32", kIndex1D, parts[3], views[3])) {
         return call.fail();
     }
-    populate(views[0], kFloat2D);
-    populate(views[1], kFloat2D);
-    populate(views[3], kIndex1D);
+    populate_result(views[0], kFloat2D, PagesAtOnce::all);
+    populate_result(views[1], kFloat2D, PagesAtOnce::all);
+    populate_result(views[3], kIndex1D, PagesAtOnce::all);
     if (!write_vertices(*work, points, views)) return call.fail();
     PyObject* result = mesh_tuple(parts);
     if (!result) return call.fail();

@@ -399,23 +399,19 @@ PyObject* new_array(const char* constructor, std::initializer_list<Py_ssize_t> s
     return numpy_call(constructor, dims.get(), dtype);
 }
 
-namespace {
-
-// A new result, which will be written whole: the pages that would be
-// faulted in one by one are faulted in at once (huge_pages.hpp), when its
-// memory is one C-contiguous block.  The huge pages in its middle are left
-// to the threads that write them, which fault them in side by side.
-void populate_result(const ArrayView& view, const ViewKind& kind) {
+void populate_result(const ArrayView& view, const ViewKind& kind, PagesAtOnce which) {
     const ArrayViewSlice& slice = view.slice();
     Py_ssize_t bytes = kind.itemsize;
     for (int d = kind.ndim - 1; d >= 0; --d) {
         if (slice.strides[d] != bytes) return;
         bytes *= slice.shape[d];
     }
-    populate_small_pages(slice.data, static_cast<std::size_t>(bytes), kNumpyHugePagesFrom);
+    if (which == PagesAtOnce::all) {
+        populate_for_writing(slice.data, static_cast<std::size_t>(bytes));
+    } else {
+        populate_small_pages(slice.data, static_cast<std::size_t>(bytes), kNumpyHugePagesFrom);
+    }
 }
-
-}  // namespace
 
 bool new_result(const char* constructor, std::initializer_list<Py_ssize_t> shape, const char* dtype,
                 const ViewKind& kind, PyRef& array, ArrayView& view) {
@@ -430,7 +426,7 @@ bool new_result(const char* constructor, std::initializer_list<Py_ssize_t> shape
             return false;
         }
     }
-    populate_result(view, kind);
+    populate_result(view, kind, PagesAtOnce::outside_huge_pages);
     array = std::move(made);
     return true;
 }

@@ -142,6 +142,18 @@ PyObject* numpy_call(const char* function, PyObject* arg, const char* dtype);
 bool new_result(const char* constructor, std::initializer_list<Py_ssize_t> shape, const char* dtype,
                 const ViewKind& kind, PyRef& array, ArrayView& view);
 
+// Which pages of a fresh result populate_result faults in.
+enum class PagesAtOnce {
+    outside_huge_pages,  // those the writes would fault in 4 KiB at a time
+    all,                 // for a result one thread writes in an order of its own
+};
+
+// Faults in at once (huge_pages.hpp) pages of a fresh result that is about
+// to be written whole, when its memory is one C-contiguous block.  The
+// huge pages left out are faulted in by the threads that write them, side
+// by side.  new_result does it with outside_huge_pages.
+void populate_result(const ArrayView& view, const ViewKind& kind, PagesAtOnce which);
+
 // Ready the view object type; called once by the exec step.
 int init_view_type();
 
