@@ -9,6 +9,7 @@ cleanup() {
     umount "$root/dev/shm" 2>/dev/null || true
     umount "$root/dev" 2>/dev/null || true
     umount "$root/src" 2>/dev/null || true
+    umount "$root/opt/npm" 2>/dev/null || true
     umount "$root/proc" 2>/dev/null || true
 }
 trap cleanup EXIT INT TERM
@@ -17,6 +18,10 @@ mount -t proc proc "$root/proc"
 mount --bind "$checkout" "$root/src"
 mount --bind /dev "$root/dev"
 mount -t tmpfs -o size=1g tmpfs "$root/dev/shm"
+if [ -n "${GK_NPM_DIR:-}" ]; then
+    mkdir -p "$root/opt/npm"
+    mount --bind "$GK_NPM_DIR" "$root/opt/npm"
+fi
 
 # sid refuses pip installs into the system interpreter, so geokern goes into a
 # venv that still sees the Debian packages.  It lives in the checkout, so
@@ -26,7 +31,8 @@ if [ ! -x "$checkout/.venv/bin/python" ]; then
 fi
 
 chroot "$root" /usr/bin/env -i \
-    PATH=/src/.venv/bin:/usr/local/bin:/usr/bin:/bin HOME=/root LANG=C.UTF-8 \
+    PATH=/src/.venv/bin:/usr/local/bin:/usr/bin:/bin:/opt/npm/node_modules/.bin \
+    HOME=/root LANG=C.UTF-8 ${GK_NPM_DIR:+GEOKERN_NPM=/opt/npm/node_modules NODE_PATH=/opt/npm/node_modules} \
     PROJ_DATA=/usr/share/proj \
     TERM="${TERM:-dumb}" CI="${CI:-}" ${OMP_NUM_THREADS:+OMP_NUM_THREADS=$OMP_NUM_THREADS} \
     ${GEOKERN_RACE_SECONDS:+GEOKERN_RACE_SECONDS=$GEOKERN_RACE_SECONDS} \

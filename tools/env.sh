@@ -32,6 +32,42 @@ gk_need_root_user() {
     fi
 }
 
+# The npm tools (tools/npm: the glTF validator, the viewer's globe, the
+# converters the benchmarks compare against) live in a folder of their own,
+# keyed by the lock file, and are mounted into the root at /opt/npm.
+gk_npm_path() {
+    echo "/opt/geokern-npm-$(sha256sum <"$GK_TOOLS/npm/package-lock.json" | cut -c1-16)"
+}
+
+# Installs the locked npm packages with the root's node and npm unless a
+# finished folder exists.  The host's certificate bundle goes along, for
+# networks that reach the registry through a proxy of their own.  Call with
+# the lock held and the root built.
+gk_build_npm() {
+    local root=$1 npm=$2
+    [ -d "$npm" ] && return 0
+    local tmp="$npm.tmp" ca=${NODE_EXTRA_CA_CERTS:-/etc/ssl/certs/ca-certificates.crt}
+    rm -rf "$tmp"
+    mkdir -p "$tmp"
+    cp "$GK_TOOLS/npm/package.json" "$GK_TOOLS/npm/package-lock.json" "$tmp/"
+    [ -r "$ca" ] && cp "$ca" "$tmp/host-ca.crt"
+    echo "tools: installing the npm tools into $npm (one time)" >&2
+    unshare --mount --propagation private -- bash -c '
+        mkdir -p "$1/opt/npm"
+        mount --bind "$2" "$1/opt/npm"
+        chroot "$1" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/opt/npm/.home \
+            ${3:+NODE_EXTRA_CA_CERTS=/opt/npm/host-ca.crt} \
+            bash -c "cd /opt/npm && npm ci --no-audit --no-fund --loglevel=error"
+    ' bash "$root" "$tmp" "$([ -r "$tmp/host-ca.crt" ] && echo yes)" >"$GK_CHECKOUT/.npm.log" 2>&1 || {
+        echo "tools: installing the npm tools failed; see .npm.log" >&2
+        rm -rf "$tmp"
+        exit 1
+    }
+    rm -rf "$tmp/.home" "$tmp/host-ca.crt"
+    mv "$tmp" "$npm"
+    rm -f "$GK_CHECKOUT/.npm.log"
+}
+
 # Builds the root unless a finished one exists.  Call with the lock held.
 gk_build_root() {
     local root=$1
@@ -85,8 +121,10 @@ gk_in_root() {
     exec 9>"$GK_LOCK"
     flock 9
     gk_build_root "$root"
-    touch "$root"
+    GK_NPM_DIR=$(gk_npm_path)
+    gk_build_npm "$root" "$GK_NPM_DIR"
+    touch "$root" "$GK_NPM_DIR"
     flock -s 9
-    unshare --mount --propagation private -- \
+    GK_NPM_DIR=$GK_NPM_DIR unshare --mount --propagation private -- \
         bash "$GK_TOOLS/enter-root.sh" "$root" "$GK_CHECKOUT" "$@"
 }
