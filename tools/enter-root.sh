@@ -1,11 +1,14 @@
 # Runs inside a private mount namespace (see env.sh): mounts what the root
 # needs, runs the command in it, unmounts on every exit path.
 # Usage: enter-root.sh ROOT CHECKOUT COMMAND...
+# With GK_OUT set (gk_out_folder in env.sh), that host folder is bound at
+# /mnt inside the root.
 set -euo pipefail
 root=$1 checkout=$2
 shift 2
 
 cleanup() {
+    umount "$root/mnt" 2>/dev/null || true
     umount "$root/dev/shm" 2>/dev/null || true
     umount "$root/dev" 2>/dev/null || true
     umount "$root/src" 2>/dev/null || true
@@ -17,6 +20,9 @@ mount -t proc proc "$root/proc"
 mount --bind "$checkout" "$root/src"
 mount --bind /dev "$root/dev"
 mount -t tmpfs -o size=1g tmpfs "$root/dev/shm"
+if [ -n "${GK_OUT:-}" ]; then
+    mount --bind "$GK_OUT" "$root/mnt"
+fi
 
 # sid refuses pip installs into the system interpreter, so geokern goes into a
 # venv that still sees the Debian packages.  It lives in the checkout, so
