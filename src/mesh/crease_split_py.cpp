@@ -15,7 +15,9 @@
 #include "module/errors.hpp"
 #include "module/interrupt.hpp"
 #include "module/numpy_api.hpp"
+#include "module/numpy_calls.hpp"
 #include "module/numpy_math.hpp"
+#include "module/result_array.hpp"
 
 #include <algorithm>
 #include <optional>
@@ -183,9 +185,9 @@ PyObject* expand_crease_normals_mesh_cy(Call& call) {
         !check_arg_type(call[1], &PyArray_Type, false, "indices", false)) {
         return call.fail();
     }
-    PyRef pos_array(numpy_call("ascontiguousarray", call[0], "float32"));
+    PyRef pos_array(np_call("ascontiguousarray", {call[0]}, Dtype{"float32"}));
     if (!pos_array) return call.fail();
-    PyRef converted(numpy_call("ascontiguousarray", call[1], "uint32"));
+    PyRef converted(np_call("ascontiguousarray", {call[1]}, Dtype{"uint32"}));
     if (!converted || !check_exact_conversion(converted.get(), call[1])) return call.fail();
     // Indices of any shape are taken in row-major order, as the flat
     // triangle list that (T, 3) rows spell out.

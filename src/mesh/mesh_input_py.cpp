@@ -3,6 +3,7 @@
 #include "mesh/mesh_input_py.hpp"
 
 #include "mesh/index_range.hpp"
+#include "module/result_array.hpp"
 
 namespace gk {
 

@@ -6,6 +6,7 @@
 #include "module/args.hpp"
 #include "module/interrupt.hpp"
 #include "module/parallel.hpp"
+#include "module/result_array.hpp"
 
 #include <algorithm>
 

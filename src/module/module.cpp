@@ -18,7 +18,7 @@
 #include "module/state.hpp"
 #include "module/table.hpp"
 #include "module/vector_path.hpp"
-#include "module/view.hpp"
+#include "module/view_object.hpp"
 
 namespace gk {
 

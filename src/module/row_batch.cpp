@@ -3,6 +3,7 @@
 #include "module/row_batch.hpp"
 
 #include "module/parallel.hpp"
+#include "module/result_array.hpp"
 
 namespace gk {
 

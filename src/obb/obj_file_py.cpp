@@ -285,7 +285,7 @@ public:
                                              base.release()) < 0) {
             return nullptr;
         }
-        return numpy_call("array", points.get(), "float64");
+        return np_call("array", {points.get()}, Dtype{"float64"});
     }
 
 private:

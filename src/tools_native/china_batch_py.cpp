@@ -5,6 +5,7 @@
 #include "china/datums.hpp"
 #include "module/parallel.hpp"
 #include "module/ref.hpp"
+#include "module/result_array.hpp"
 #include "module/view.hpp"
 #include "tools_native/native_function.hpp"
 
