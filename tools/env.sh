@@ -1,8 +1,10 @@
 # Shared helpers of the tools/ scripts: build (once) and enter the Debian sid
 # root that carries CPython 3.14, numpy 2 and the toolchain.  Sourced, not run.
 #
-# The root lives under /opt, keyed by a hash of packages.txt and of this
-# recipe, so adding a package builds a new root and nothing else does.  It is
+# The root lives under /opt, keyed by a hash of packages.txt and of the
+# recipe's version number (GK_RECIPE_VERSION, raised by hand when a change
+# to the recipe below must build a new root), so adding a package builds a
+# new root and nothing else does.  It is
 # built into a temporary folder and renamed when complete.  A lock is held
 # exclusively while a root is checked or built and shared while commands run,
 # so several checkouts can run at once but never beside a build.

@@ -11,8 +11,7 @@
 // holding the others up at the end of the loop, and on an idle machine
 // each thread writes one contiguous stretch of the result, so two threads
 // seldom fault in the same fresh page (a 2 MiB page holds eight chunks of
-// the (N, 3) batches; handing chunks out in turn made the fresh 2 M-row
-// fill about 10% slower here).
+// the (N, 3) batches).
 //
 // The callbacks must not touch Python objects, allocate or throw: they run
 // with the lock released, and every error of a batch function is raised
