@@ -54,8 +54,8 @@ bool in_blocks(Py_ssize_t n, Step&& step) {
 // column by column, as gathering the three corner rows would meet them.
 void raise_first_out_of_bounds(const mesh::CreaseWork& work) {
     for (int c = 0; c < 3; ++c) {
-        const StridedItems<const uint32_t> column{reinterpret_cast<char*>(work.triangles.get() + c),
-                                                  3 * sizeof(uint32_t)};
+        const StridedItems<const uint32_t> column{
+            reinterpret_cast<char*>(work.corners_then_normals.get() + c), 3 * sizeof(uint32_t)};
         if (!check_indices(column, work.num_tris, static_cast<uint64_t>(work.vertex_count),
                            kOutOfBounds)) {
             return;
