@@ -113,10 +113,9 @@ bool copy_and_link(StridedRows<const float> points, StridedRows<const uint32_t> 
 bool group_vertices(mesh::CreaseWork& work, float cos_threshold, const ArrayView& corner_view) {
     std::vector<mesh::CreaseGroup> groups;
     std::vector<uint32_t> group_of;
-    if (!guard_cpp([&]() -> PyObject* {
+    if (!run_guarded([&] {
             groups.resize(mesh::most_corners(work));
             group_of.resize(groups.size());
-            return Py_None;  // borrowed, only a mark of success
         })) {
         return false;
     }
@@ -233,12 +232,7 @@ PyObject* split_creases(const CreaseArguments& args) {
     const Py_ssize_t num_tris = args.num_tris;
     // The working arrays may fail to allocate: MemoryError, nothing kept.
     std::optional<mesh::CreaseWork> work;
-    if (!guard_cpp([&]() -> PyObject* {
-            work.emplace(args.pos.extent(0), num_tris);
-            return Py_None;  // borrowed, only a mark of success
-        })) {
-        return nullptr;
-    }
+    if (!run_guarded([&] { work.emplace(args.pos.extent(0), num_tris); })) return nullptr;
     const auto points = args.pos.rows<const float>();
     bool in_range = true;
     if (!copy_and_link(points, args.tris.rows<const uint32_t>(), *work, in_range)) return nullptr;
