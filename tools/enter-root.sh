@@ -1,11 +1,14 @@
 # Runs inside a private mount namespace (see env.sh): mounts what the root
 # needs, runs the command in it, unmounts on every exit path.
 # Usage: enter-root.sh ROOT CHECKOUT COMMAND...
+# With GK_OUT set (gk_out_folder in env.sh), that host folder is bound at
+# /mnt inside the root; with GK_NPM_DIR set, the npm tools at /opt/npm.
 set -euo pipefail
 root=$1 checkout=$2
 shift 2
 
 cleanup() {
+    umount "$root/mnt" 2>/dev/null || true
     umount "$root/dev/shm" 2>/dev/null || true
     umount "$root/dev" 2>/dev/null || true
     umount "$root/src" 2>/dev/null || true
@@ -21,6 +24,9 @@ mount -t tmpfs -o size=1g tmpfs "$root/dev/shm"
 if [ -n "${GK_NPM_DIR:-}" ]; then
     mkdir -p "$root/opt/npm"
     mount --bind "$GK_NPM_DIR" "$root/opt/npm"
+fi
+if [ -n "${GK_OUT:-}" ]; then
+    mount --bind "$GK_OUT" "$root/mnt"
 fi
 
 # sid refuses pip installs into the system interpreter, so geokern goes into a

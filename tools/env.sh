@@ -1,8 +1,10 @@
 # Shared helpers of the tools/ scripts: build (once) and enter the Debian sid
 # root that carries CPython 3.14, numpy 2 and the toolchain.  Sourced, not run.
 #
-# The root lives under /opt, keyed by a hash of packages.txt and of this
-# recipe, so adding a package builds a new root and nothing else does.  It is
+# The root lives under /opt, keyed by a hash of packages.txt and of the
+# recipe's version number (GK_RECIPE_VERSION, raised by hand when a change
+# to the recipe below must build a new root), so adding a package builds a
+# new root and nothing else does.  It is
 # built into a temporary folder and renamed when complete.  A lock is held
 # exclusively while a root is checked or built and shared while commands run,
 # so several checkouts can run at once but never beside a build.
@@ -128,3 +130,53 @@ gk_in_root() {
     GK_NPM_DIR=$GK_NPM_DIR unshare --mount --propagation private -- \
         bash "$GK_TOOLS/enter-root.sh" "$root" "$GK_CHECKOUT" "$@"
 }
+
+# The root sees the checkout only (at /src).  A command that writes into a
+# folder named by `--out DIR` gets DIR bound at /mnt inside the root instead.
+GK_OUT_MOUNT=/mnt
+
+# gk_out_folder ARG...: sets the array GK_ARGS to ARG... with the folder of
+# every `--out DIR` or `--out=DIR` replaced by /mnt, and exports GK_OUT as
+# that DIR (the last one given) created and made absolute from the caller's
+# folder, for enter-root.sh to bind there; GK_OUT is empty without --out.
+gk_out_folder() {
+    GK_ARGS=()
+    GK_OUT=
+    while [ $# -gt 0 ]; do
+        case $1 in
+            --out | --out=*)
+                if [ "$1" = --out ]; then
+                    [ $# -ge 2 ] || set -- --out ""
+                    GK_OUT=$2
+                    shift
+                else
+                    GK_OUT=${1#--out=}
+                fi
+                if [ -z "$GK_OUT" ]; then
+                    echo "tools: --out needs a folder" >&2
+                    exit 2
+                fi
+                GK_ARGS+=(--out "$GK_OUT_MOUNT")
+                ;;
+            *) GK_ARGS+=("$1") ;;
+        esac
+        shift
+    done
+    [ -n "$GK_OUT" ] || return 0
+    if ! mkdir -p -- "$GK_OUT" 2>/dev/null || [ ! -w "$GK_OUT" ]; then
+        echo "tools: cannot write into the folder $GK_OUT" >&2
+        exit 1
+    fi
+    GK_OUT=$(cd -- "$GK_OUT" && pwd -P)
+    export GK_OUT
+}
+
+# gk_host_paths: a filter that shows the paths a command in the root prints
+# as the host sees them: /src/... in the checkout, /mnt/... in GK_OUT.
+gk_host_paths() {
+    local checkout out
+    checkout=$(printf '%s' "$GK_CHECKOUT" | sed 's/[|&\\]/\\&/g')
+    out=$(printf '%s' "${GK_OUT:-$GK_OUT_MOUNT}" | sed 's/[|&\\]/\\&/g')
+    sed -u -e "s|/src/|$checkout/|g" -e "s|$GK_OUT_MOUNT/|$out/|g"
+}
+

@@ -34,9 +34,13 @@ inline constexpr double kWgs84LinearEccentricity = 521854.0084233778;  // sqrt(a
 inline constexpr double kKrasovskyA = 6378245.0;                // a, m
 inline constexpr double kKrasovskyE2 = 0.006693421622965943;    // e^2
 
-inline constexpr double kPi = 3.141592653589793;  // the double nearest pi
+inline constexpr double kPi = 3.141592653589793;          // the double nearest pi
+inline constexpr double kHalfPi = 1.5707963267948966;      // the double nearest pi/2
+inline constexpr double kQuarterPi = 0.7853981633974483;   // the double nearest pi/4
 
-// The double nearest pi/180, the batch loops' degree-to-radian factor.
+// The doubles nearest pi/180 and 180/pi, the factors of the batch loops
+// and of the ECEF solver between degrees and radians.
 inline constexpr double kDegToRad = 0.017453292519943295;
+inline constexpr double kRadToDeg = 57.29577951308232;
 
 }  // namespace gk

@@ -1,9 +1,8 @@
 // geokern core: fresh memory on huge pages, and faulted in at once.
 //
-// The first write into fresh memory costs a page fault per page.  On this
-// project's virtual machines a fault costs about 12-16 us, so a 10 MB
-// buffer written once on 4 KiB pages spends about 40 ms in the kernel,
-// against about 2.5 ms on 2 MiB pages.  Arrays of kHugePagesFrom bytes or
+// The first write into fresh memory costs a page fault per page, and on
+// virtual machines a fault is dear (bench/measurements.md), so a 2 MiB page
+// saves the faults of 512 small ones.  Arrays of kHugePagesFrom bytes or
 // more therefore start on a 2 MiB boundary, are rounded up to whole 2 MiB
 // pages and are advised for transparent huge pages; numpy advises only the
 // middle of its large arrays, so that their unaligned ends, and arrays
@@ -38,9 +37,8 @@ inline void advise_huge_pages(void* data, std::size_t bytes) noexcept {
 // Faults in the pages of [data, data + bytes) for writing, in one system
 // call, before memory that will be written whole is written in an order of
 // its own.  A page faulted in by a write costs an exception each; on
-// virtual machines that is far more than the kernel's own population
-// (measured here once: 12 us against 0.8 us per 4 KiB page).  Only a
-// request: on kernels without it (before Linux 5.14) nothing happens, and
+// virtual machines that is far more than the kernel's own population of
+// the same page.  Only a request: on kernels without it (before Linux 5.14) nothing happens, and
 // the writes fault the pages in as before.  The contents stay as they are.
 inline void populate_for_writing(void* data, std::size_t bytes) noexcept {
 #ifdef MADV_POPULATE_WRITE
@@ -63,9 +61,8 @@ inline constexpr std::size_t kNumpyHugePagesFrom = std::size_t{4} << 20;
 // `bytes` is below `advised_from`, else the two ends outside the whole
 // 2 MiB pages inside.  For fresh memory that is written whole afterwards,
 // maybe by several threads: the huge pages in the middle are faulted in by
-// the threads that write them, side by side.  (On fresh 2 M-row batch
-// results, measured once here: 1.09-1.17x faster than faulting the ends in
-// by their writes, and 0.95x for populating everything on one thread.)
+// the threads that write them, side by side, which is faster than
+// populating them all on one thread.
 inline void populate_small_pages(void* data, std::size_t bytes, std::size_t advised_from) noexcept {
     if (bytes < advised_from) {
         populate_for_writing(data, bytes);

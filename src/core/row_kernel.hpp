@@ -1,7 +1,7 @@
 // geokern core: the calling convention of the vector row kernels.
 //
 // The batch conversions are built twice, once for AVX2 and once for
-// AVX-512 (simd.hpp), and each build publishes its kernels as a table of
+// AVX-512 (simd_reg.hpp), and each build publishes its kernels as a table of
 // plain function pointers of this type.  The module layer picks one table
 // when the module is imported and calls its functions chunk by chunk; it
 // never includes the kernels themselves, so nothing compiled for one vector

@@ -19,9 +19,6 @@ namespace gk::web_mercator::GK_SIMD_ISA {
 using simd::splat;
 using simd::Vd;
 
-inline constexpr double kQuarterPi = 0.7853981633974483;
-inline constexpr double kHalfPi = 1.5707963267948966;
-inline constexpr double kRadToDeg = 57.29577951308232;
 inline constexpr double kXFactor = kWgs84A * kDegToRad;
 inline constexpr double kInverseRadius = 1.0 / kWgs84A;
 inline constexpr double kLonFactor = kInverseRadius * kRadToDeg;

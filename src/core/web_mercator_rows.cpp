@@ -2,7 +2,7 @@
 // width this file is compiled for (CMakeLists.txt builds it twice).
 #include "core/web_mercator_rows.hpp"
 
-#include "core/simd.hpp"
+#include "core/simd_rows.hpp"
 #include "core/web_mercator_batch.hpp"
 
 namespace gk::web_mercator::GK_SIMD_ISA {

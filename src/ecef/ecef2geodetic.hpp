@@ -42,9 +42,7 @@ inline constexpr double kTwoE = kE + kE;
 inline constexpr double kAOverB = kWgs84A / kWgs84B;                 // 1.0033640898209764
 inline constexpr double kInvA2 = 1.0 / (kWgs84A * kWgs84A);          // 2.458172257647332e-14
 inline constexpr double kInvB2 = 1.0 / (kWgs84B * kWgs84B);          // 2.4747391015697e-14
-inline constexpr double kHalfPi = 1.5707963267948966;
 inline constexpr double kPoleLimit = kHalfPi - 2.220446049250313e-16;  // 1.5707963267948963
-inline constexpr double kRadToDeg = 57.29577951308232;
 inline constexpr double kAxisThreshold = 1e-12;
 inline constexpr double kCosHalfPi = 6.123233995736766e-17;
 

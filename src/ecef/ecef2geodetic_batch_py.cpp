@@ -6,6 +6,7 @@
 #include "module/errors.hpp"
 #include "module/numpy_api.hpp"
 #include "module/numpy_calls.hpp"
+#include "module/result_array.hpp"
 #include "module/row_batch.hpp"
 #include "module/vector_path.hpp"
 

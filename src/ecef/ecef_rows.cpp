@@ -2,7 +2,7 @@
 // width this file is compiled for (CMakeLists.txt builds it twice).
 #include "ecef/ecef_rows.hpp"
 
-#include "core/simd.hpp"
+#include "core/simd_rows.hpp"
 #include "ecef/ecef2geodetic_rows.hpp"
 #include "ecef/geodetic2ecef_rows.hpp"
 

@@ -7,6 +7,7 @@
 #include "module/errors.hpp"
 #include "module/globals.hpp"
 #include "module/interrupt.hpp"
+#include "module/result_array.hpp"
 #include "module/row_batch.hpp"
 #include "module/scalar_body.hpp"
 #include "module/slice_body.hpp"

@@ -28,8 +28,8 @@ inline float dot(const Vec3f& a, const Vec3f& b) noexcept {
 }
 
 // The unit normal of triangle t, kept as bits in its three words.
-inline Vec3f face_normal(const uint32_t* triangles, uint32_t t) noexcept {
-    const uint32_t* at = triangles + 3 * static_cast<std::size_t>(t);
+inline Vec3f face_normal(const uint32_t* normal_bits, uint32_t t) noexcept {
+    const uint32_t* at = normal_bits + 3 * static_cast<std::size_t>(t);
     return {std::bit_cast<float>(at[0]), std::bit_cast<float>(at[1]), std::bit_cast<float>(at[2])};
 }
 
@@ -85,7 +85,7 @@ float clamp_crease_angle(float angle_deg) noexcept {
 CreaseWork::CreaseWork(std::ptrdiff_t vertices, std::ptrdiff_t triangle_count)
     : vertex_count(vertices),
       num_tris(triangle_count),
-      triangles(3 * static_cast<std::size_t>(triangle_count)),
+      corners_then_normals(3 * static_cast<std::size_t>(triangle_count)),
       offsets(static_cast<std::size_t>(vertices) + 1),
       places(3 * static_cast<std::size_t>(triangle_count)),
       normals(3 * static_cast<std::size_t>(triangle_count)) {
@@ -94,7 +94,7 @@ CreaseWork::CreaseWork(std::ptrdiff_t vertices, std::ptrdiff_t triangle_count)
 
 bool copy_corners(StridedRows<const uint32_t> tris, std::ptrdiff_t first, std::ptrdiff_t end,
                   CreaseWork& work) noexcept {
-    uint32_t* const copy = work.triangles.get() + 3 * first;
+    uint32_t* const copy = work.corners_then_normals.get() + 3 * first;
     const std::size_t n = 3 * static_cast<std::size_t>(end - first);
     if (tris.col_stride == sizeof(uint32_t) && tris.row_stride == 3 * sizeof(uint32_t)) {
         // One read of every byte; only the private copy is used afterwards.
@@ -116,7 +116,7 @@ void start_counts(CreaseWork& work) noexcept {
 }
 
 void count_corners(CreaseWork& work, std::ptrdiff_t first, std::ptrdiff_t end) noexcept {
-    const uint32_t* const corners = work.triangles.get();
+    const uint32_t* const corners = work.corners_then_normals.get();
     uint32_t* const offsets = work.offsets.get();
     // The count of v goes to offsets[v + 1].
     for (std::ptrdiff_t i = 3 * first; i < 3 * end; ++i) ++offsets[corners[i] + 1];
@@ -128,7 +128,7 @@ void sum_counts(CreaseWork& work) noexcept {
 }
 
 void fill_incidence(CreaseWork& work, std::ptrdiff_t first, std::ptrdiff_t end) noexcept {
-    const uint32_t* const corners = work.triangles.get();
+    const uint32_t* const corners = work.corners_then_normals.get();
     uint32_t* const offsets = work.offsets.get();
     uint32_t* const places = work.places.get();
     // Filling advances offsets[v] to the end of v's list, which is where
@@ -148,7 +148,7 @@ void restore_offsets(CreaseWork& work) noexcept {
 void face_normals(StridedRows<const float> pos, std::ptrdiff_t first, std::ptrdiff_t end,
                   CreaseWork& work) noexcept {
     for (std::ptrdiff_t t = first; t < end; ++t) {
-        uint32_t* const words = work.triangles.get() + 3 * t;
+        uint32_t* const words = work.corners_then_normals.get() + 3 * t;
         const Vec3f cross =
             face_cross(load(pos, words[0]), load(pos, words[1]), load(pos, words[2]));
         // A NaN length stays NaN (max keeps its first operand when the
@@ -170,7 +170,7 @@ std::size_t most_corners(const CreaseWork& work) noexcept {
 
 void group_block(CreaseWork& work, std::ptrdiff_t block, float cos_threshold, GroupRoom room,
                  StridedItems<uint32_t> corner_ids) noexcept {
-    const uint32_t* const triangles = work.triangles.get();
+    const uint32_t* const normal_bits = work.corners_then_normals.get();
     const uint32_t* const places = work.places.get();
     uint32_t* const offsets = work.offsets.get();
     CreaseGroup* const groups = room.groups;
@@ -183,7 +183,7 @@ void group_block(CreaseWork& work, std::ptrdiff_t block, float cos_threshold, Gr
         // those of the vertices ahead while this one is grouped.
         for (std::size_t k = begin + kPrefetchAhead;
              k < std::min<std::size_t>(begin + n + kPrefetchAhead, corners); ++k) {
-            __builtin_prefetch(triangles + 3 * static_cast<std::size_t>(places[k] / 3));
+            __builtin_prefetch(normal_bits + 3 * static_cast<std::size_t>(places[k] / 3));
             __builtin_prefetch(corner_ids.data + places[k] * corner_ids.stride, 1);
         }
         uint32_t made = 0;
@@ -191,7 +191,7 @@ void group_block(CreaseWork& work, std::ptrdiff_t block, float cos_threshold, Gr
         uint32_t previous = UINT32_MAX;  // no triangle has this number
         for (uint32_t i = 0; i < n; ++i) {
             const uint32_t t = at_v[i] / 3;
-            const Vec3f fn = face_normal(triangles, t);
+            const Vec3f fn = face_normal(normal_bits, t);
             uint32_t g = 0;
             while (g < made && !(dot(fn, groups[g].first) >= cos_threshold)) ++g;
             if (g == made) groups[made++] = {fn, {0.0f, 0.0f, 0.0f}, 0};

@@ -63,9 +63,10 @@ struct CreaseWork {
 
     std::ptrdiff_t vertex_count;
     std::ptrdiff_t num_tris;
-    // Stages 1 and 2: corner c of triangle t at 3t + c.  From stage 3 on,
-    // the same three words hold the bits of triangle t's unit normal.
-    WorkArray<uint32_t> triangles;
+    // Three words per triangle t, at 3t: its corners c = 0, 1, 2 in
+    // stages 1 and 2 (corner c at 3t + c); from stage 3 on, the bits of its
+    // unit normal (x, y, z).
+    WorkArray<uint32_t> corners_then_normals;
     // Stage 2: the corners at vertex v are places[offsets[v] ..
     // offsets[v + 1]), each as its place 3t + c, by ascending place.
     // Grouping v reads offsets[v] for the last time and replaces it by the
@@ -82,7 +83,7 @@ struct CreaseWork {
     }
     // The arrays of stages 1 to 4, once grouping is done.
     void release_incidence() noexcept {
-        triangles.release();
+        corners_then_normals.release();
         places.release();
     }
 };

@@ -15,7 +15,9 @@
 #include "module/errors.hpp"
 #include "module/interrupt.hpp"
 #include "module/numpy_api.hpp"
+#include "module/numpy_calls.hpp"
 #include "module/numpy_math.hpp"
+#include "module/result_array.hpp"
 
 #include <algorithm>
 #include <optional>
@@ -52,8 +54,8 @@ bool in_blocks(Py_ssize_t n, Step&& step) {
 // column by column, as gathering the three corner rows would meet them.
 void raise_first_out_of_bounds(const mesh::CreaseWork& work) {
     for (int c = 0; c < 3; ++c) {
-        const StridedItems<const uint32_t> column{reinterpret_cast<char*>(work.triangles.get() + c),
-                                                  3 * sizeof(uint32_t)};
+        const StridedItems<const uint32_t> column{
+            reinterpret_cast<char*>(work.corners_then_normals.get() + c), 3 * sizeof(uint32_t)};
         if (!check_indices(column, work.num_tris, static_cast<uint64_t>(work.vertex_count),
                            kOutOfBounds)) {
             return;
@@ -111,10 +113,9 @@ bool copy_and_link(StridedRows<const float> points, StridedRows<const uint32_t> 
 bool group_vertices(mesh::CreaseWork& work, float cos_threshold, const ArrayView& corner_view) {
     std::vector<mesh::CreaseGroup> groups;
     std::vector<uint32_t> group_of;
-    if (!guard_cpp([&]() -> PyObject* {
+    if (!run_guarded([&] {
             groups.resize(mesh::most_corners(work));
             group_of.resize(groups.size());
-            return Py_None;  // borrowed, only a mark of success
         })) {
         return false;
     }
@@ -164,6 +165,102 @@ bool check_exact_conversion(PyObject* converted, PyObject* given) {
     return true;
 }
 
+// The arguments as the stages take them: float32 positions of three
+// columns, uint32 triangle rows, the crease threshold.  `num_tris` is 0
+// when the indices hold fewer than three entries (nothing else is set).
+struct CreaseArguments {
+    PyRef pos_array, tris_array;  // what the views see
+    ArrayView pos, tris;
+    Py_ssize_t num_tris = 0;
+    float cos_threshold = 0.0f;
+};
+
+// Coerces (pos, indices, crease_angle_deg) as an interpreted caller would
+// pass them through numpy: the angle to a double first, both arrays
+// checked to be numpy arrays, then ascontiguousarray to float32 and uint32
+// (indices must convert exactly) and the indices reshaped to the flat
+// triangle list that (T, 3) rows spell out, with numpy's own errors.
+// False with the exception set.
+bool coerce_arguments(Call& call, CreaseArguments& args) {
+    double angle = 0.0;
+    if (!to_double(call[2], &angle)) return false;
+    const float crease_angle_deg = static_cast<float>(angle);
+    if (!check_arg_type(call[0], &PyArray_Type, false, "pos", false) ||
+        !check_arg_type(call[1], &PyArray_Type, false, "indices", false)) {
+        return false;
+    }
+    args.pos_array = PyRef(np_call("ascontiguousarray", {call[0]}, Dtype{"float32"}));
+    if (!args.pos_array) return false;
+    PyRef converted(np_call("ascontiguousarray", {call[1]}, Dtype{"uint32"}));
+    if (!converted || !check_exact_conversion(converted.get(), call[1])) return false;
+    // Indices of any shape are taken in row-major order.
+    PyRef index_array(PyObject_CallMethod(converted.get(), "reshape", "i", -1));
+    if (!index_array) return false;
+    const Py_ssize_t count = PyObject_Size(index_array.get());
+    if (count < 0) return false;
+    if (count < 3) return true;
+    args.tris_array = PyRef(PyObject_CallMethod(index_array.get(), "reshape", "ii", -1, 3));
+    if (!args.tris_array) return false;
+
+    if (!ArrayView::acquire(args.pos_array.get(), kConstFloat2D, args.pos)) return false;
+    if (!ArrayView::acquire(args.tris_array.get(), kConstIndex2D, args.tris)) return false;
+    if (args.pos.extent(1) != 3) {
+        PyErr_Format(PyExc_ValueError, "pos must have 3 columns, got %zd", args.pos.extent(1));
+        return false;
+    }
+    if (!args.tris.require_columns(3, "indices")) return false;
+    const Py_ssize_t num_tris = args.tris.extent(0);
+    // Output vertex numbers and corner places are uint32.
+    if (3 * num_tris > Py_ssize_t{UINT32_MAX}) {
+        PyErr_Format(PyExc_OverflowError,
+                     "indices holds %zd triangles, more than uint32 can number", num_tris);
+        return false;
+    }
+    // cos(deg2rad(angle)) as numpy evaluates it, rounded to float32 for the
+    // comparisons.
+    const double radians =
+        static_cast<double>(mesh::clamp_crease_angle(crease_angle_deg)) * kDegToRad;
+    args.cos_threshold = static_cast<float>(numpy_cos(radians));
+    args.num_tris = num_tris;
+    return true;
+}
+
+// Runs the stages over coerced arguments with triangles and returns the
+// tuple (new_pos, new_normals, new_indices, src_vertex_indices), or nullptr
+// with the exception set.
+PyObject* split_creases(const CreaseArguments& args) {
+    const Py_ssize_t num_tris = args.num_tris;
+    // The working arrays may fail to allocate: MemoryError, nothing kept.
+    std::optional<mesh::CreaseWork> work;
+    if (!run_guarded([&] { work.emplace(args.pos.extent(0), num_tris); })) return nullptr;
+    const auto points = args.pos.rows<const float>();
+    bool in_range = true;
+    if (!copy_and_link(points, args.tris.rows<const uint32_t>(), *work, in_range)) return nullptr;
+    if (!in_range) {
+        raise_first_out_of_bounds(*work);
+        return nullptr;
+    }
+
+    PyRef parts[4];
+    ArrayView views[4];
+    if (!new_result("zeros", {3 * num_tris}, "uint32", kIndex1D, parts[2], views[2])) {
+        return nullptr;
+    }
+    populate_result(views[2], kIndex1D, PagesAtOnce::all);
+    if (!group_vertices(*work, args.cos_threshold, views[2])) return nullptr;
+    const auto rows = static_cast<Py_ssize_t>(work->outputs);
+    if (!new_result("empty", {rows, 3}, "float32", kFloat2D, parts[0], views[0]) ||
+        !new_result("empty", {rows, 3}, "float32", kFloat2D, parts[1], views[1]) ||
+        !new_result("empty", {rows}, "uint32", kIndex1D, parts[3], views[3])) {
+        return nullptr;
+    }
+    populate_result(views[0], kFloat2D, PagesAtOnce::all);
+    populate_result(views[1], kFloat2D, PagesAtOnce::all);
+    populate_result(views[3], kIndex1D, PagesAtOnce::all);
+    if (!write_vertices(*work, points, views)) return nullptr;
+    return mesh_tuple(parts);
+}
+
 }  // namespace
 
 const char kExpandCreaseNormalsDoc[] =
@@ -176,91 +273,10 @@ const char kExpandCreaseNormalsDoc[] =
 PyObject* crease_angle_defaults() { return Py_BuildValue("(d)", 60.0); }
 
 PyObject* expand_crease_normals_mesh_cy(Call& call) {
-    double angle = 0.0;
-    if (!to_double(call[2], &angle)) return call.fail();
-    const float crease_angle_deg = static_cast<float>(angle);
-    if (!check_arg_type(call[0], &PyArray_Type, false, "pos", false) ||
-        !check_arg_type(call[1], &PyArray_Type, false, "indices", false)) {
-        return call.fail();
-    }
-    PyRef pos_array(numpy_call("ascontiguousarray", call[0], "float32"));
-    if (!pos_array) return call.fail();
-    PyRef converted(numpy_call("ascontiguousarray", call[1], "uint32"));
-    if (!converted || !check_exact_conversion(converted.get(), call[1])) return call.fail();
-    // Indices of any shape are taken in row-major order, as the flat
-    // triangle list that (T, 3) rows spell out.
-    PyRef index_array(PyObject_CallMethod(converted.get(), "reshape", "i", -1));
-    if (!index_array) return call.fail();
-    const Py_ssize_t count = PyObject_Size(index_array.get());
-    if (count < 0) return call.fail();
-    if (count < 3) {
-        PyObject* empty = empty_mesh();
-        if (!empty) return call.fail();
-        return empty;
-    }
-    PyRef tris_array(PyObject_CallMethod(index_array.get(), "reshape", "ii", -1, 3));
-    if (!tris_array) return call.fail();
-
-    ArrayView pos, tris;
-    if (!ArrayView::acquire(pos_array.get(), kConstFloat2D, pos)) return call.fail();
-    if (!ArrayView::acquire(tris_array.get(), kConstIndex2D, tris)) return call.fail();
-    const Py_ssize_t num_tris = tris.extent(0);
-    const Py_ssize_t vertex_count = pos.extent(0);
-    if (pos.extent(1) != 3) {
-        PyErr_Format(PyExc_ValueError, "pos must have 3 columns, got %zd", pos.extent(1));
-        return call.fail();
-    }
-    if (!tris.require_columns(3, "indices")) return call.fail();
-    // Output vertex numbers and corner places are uint32.
-    if (3 * num_tris > Py_ssize_t{UINT32_MAX}) {
-        PyErr_Format(PyExc_OverflowError,
-                     "indices holds %zd triangles, more than uint32 can number", num_tris);
-        return call.fail();
-    }
-    // cos(deg2rad(angle)) as numpy evaluates it, rounded to float32 for the
-    // comparisons.
-    const double radians =
-        static_cast<double>(mesh::clamp_crease_angle(crease_angle_deg)) * kDegToRad;
-    const auto cos_threshold = static_cast<float>(numpy_cos(radians));
-
-    // The working arrays may fail to allocate: MemoryError, nothing kept.
-    std::optional<mesh::CreaseWork> work;
-    if (!guard_cpp([&]() -> PyObject* {
-            work.emplace(vertex_count, num_tris);
-            return Py_None;  // borrowed, only a mark of success
-        })) {
-        return call.fail();
-    }
-    const auto points = pos.rows<const float>();
-    bool in_range = true;
-    if (!copy_and_link(points, tris.rows<const uint32_t>(), *work, in_range)) {
-        return call.fail();
-    }
-    if (!in_range) {
-        raise_first_out_of_bounds(*work);
-        return call.fail();
-    }
-
-    PyRef parts[4];
-    ArrayView views[4];
-    if (!new_result("zeros", {3 * num_tris}, "uint32", kIndex1D, parts[2], views[2])) {
-        return call.fail();
-    }
-    populate_result(views[2], kIndex1D, PagesAtOnce::all);
-    if (!group_vertices(*work, cos_threshold, views[2])) return call.fail();
-    const auto rows = static_cast<Py_ssize_t>(work->outputs);
-    if (!new_result("empty", {rows, 3}, "float32", kFloat2D, parts[0], views[0]) ||
-        !new_result("empty", {rows, 3}, "float32", kFloat2D, parts[1], views[1]) ||
-        !new_result("empty", {rows}, "uint32", kIndex1D, parts[3], views[3])) {
-        return call.fail();
-    }
-    populate_result(views[0], kFloat2D, PagesAtOnce::all);
-    populate_result(views[1], kFloat2D, PagesAtOnce::all);
-    populate_result(views[3], kIndex1D, PagesAtOnce::all);
-    if (!write_vertices(*work, points, views)) return call.fail();
-    PyObject* result = mesh_tuple(parts);
-    if (!result) return call.fail();
-    return result;
+    CreaseArguments args;
+    if (!coerce_arguments(call, args)) return call.fail();
+    if (args.num_tris == 0) return call.result(empty_mesh());
+    return call.result(split_creases(args));
 }
 
 }  // namespace gk

@@ -4,7 +4,9 @@
 #include "mesh/flat_shading.hpp"
 #include "mesh/mesh_input_py.hpp"
 #include "module/interrupt.hpp"
+#include "module/numpy_calls.hpp"
 #include "module/parallel.hpp"
+#include "module/result_array.hpp"
 
 #include <algorithm>
 
@@ -17,7 +19,7 @@ namespace {
 bool make_index_buffer(Py_ssize_t n, PyRef& out) {
     PyRef count(PyLong_FromSsize_t(n));
     if (!count) return false;
-    out = PyRef(numpy_call("arange", count.get(), "uint32"));
+    out = PyRef(np_call("arange", {count.get()}, Dtype{"uint32"}));
     return static_cast<bool>(out);
 }
 

@@ -3,6 +3,7 @@
 #include "mesh/mesh_input_py.hpp"
 
 #include "mesh/index_range.hpp"
+#include "module/result_array.hpp"
 
 namespace gk {
 
@@ -14,15 +15,6 @@ bool check_positions(const ArrayView& pos, Py_ssize_t num_tris) {
         return false;
     }
     return pos.require_columns(3, "pos");
-}
-
-bool check_vertex_count(int vertex_count, const ArrayView& pos, Py_ssize_t num_indices) {
-    if (num_indices < 3 || vertex_count <= pos.extent(0) + num_indices) return true;
-    PyErr_Format(PyExc_ValueError,
-                 "vertex_count %d is beyond any vertex that pos (%zd rows) and indices "
-                 "(%zd entries) can reference",
-                 vertex_count, pos.extent(0), num_indices);
-    return false;
 }
 
 void raise_index_out_of_range(uint32_t index, uint64_t limit, const char* format) {

@@ -20,12 +20,6 @@ inline constexpr const char* kIndexOutOfRange = "index %u out of range for %llu 
 // check when there is no triangle.
 bool check_positions(const ArrayView& pos, Py_ssize_t num_tris);
 
-// A result of `vertex_count` rows for a mesh with triangles may hold no
-// more rows than `pos` has plus the `num_indices` corners could name:
-// ValueError before anything is allocated otherwise.  Without triangles
-// any count is taken (every row is (0, 0, 1)).
-bool check_vertex_count(int vertex_count, const ArrayView& pos, Py_ssize_t num_indices);
-
 // IndexError with `format` (see kIndexOutOfRange) filled with the index
 // and the limit.
 void raise_index_out_of_range(uint32_t index, uint64_t limit,

@@ -1,10 +1,12 @@
 // geokern mesh: the module-level mesh functions.
 //
 // Meshes are float32 positions (one row per vertex, columns x, y, z) and
-// uint32 triangle corner indices, three per triangle.  Every index that a
-// function reads is checked before any work: an index that no row backs
-// raises IndexError, positions given as None or with too few columns
-// while there are triangles raise ValueError.
+// uint32 triangle corner indices, three per triangle.  Every index is
+// checked where a function reads it, on the one copy it uses (another
+// thread may write the array meanwhile): an index that no row backs raises
+// IndexError and the call returns nothing.  Positions given as None or
+// with too few columns while there are triangles raise ValueError before
+// any work.
 #pragma once
 
 #include "module/function.hpp"

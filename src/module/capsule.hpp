@@ -20,7 +20,6 @@ struct CapsuleSpec {
     const char* name = nullptr;       // key in __pyx_capi__; nullptr: no capsule
     const char* signature = nullptr;  // the capsule's name
     void* (*address)() = nullptr;     // the function's address
-    int position = -1;                // place in the publication order
 };
 
 namespace capsule_detail {
@@ -76,11 +75,11 @@ void* address() {
 
 }  // namespace capsule_detail
 
-// The capsule of `Native` under `name`, `position`-th in publication order.
+// The capsule of `Native` under `name`.
 template <auto Native>
-consteval CapsuleSpec capsule(const char* name, int position) {
+consteval CapsuleSpec capsule(const char* name) {
     return {name, capsule_detail::Signature<decltype(Native)>::text.data(),
-            capsule_detail::address<Native>, position};
+            capsule_detail::address<Native>};
 }
 
 // The spelling other modules check.

@@ -73,4 +73,17 @@ PyObject* guard_cpp(F&& f) {
     }
 }
 
+// Runs `f` (which returns nothing) and turns a C++ exception thrown inside
+// it into the matching Python exception: false when one was thrown.
+template <class F>
+bool run_guarded(F&& f) {
+    try {
+        f();
+        return true;
+    } catch (...) {
+        translate_current_exception();
+        return false;
+    }
+}
+
 }  // namespace gk

@@ -1,8 +1,8 @@
 // geokern module layer: module-level function objects.
 //
 // Each module-level function is one row of the function table (table.cpp):
-// its name, argument names, defaults, docstring, native body, place in
-// __all__ and the capsule of the native function it wraps.  The function
+// its name, argument names, defaults, docstring, native body, whether
+// __all__ lists it and the capsule of the native function it wraps.  The function
 // object built from a row matches the arguments of a call (args.cpp), hands
 // them to the body, and adds the function's traceback entry to any failure
 // on the way out.
@@ -31,7 +31,7 @@ using DefaultsFactory = PyObject* (*)();
 
 // One row of the function table (table.cpp), built at compile time from
 // the argument names and the optional parts, e.g.
-//   FunctionSpec("f", {"pos", "angle"}, f_body).defaults(1, f_defaults).listed(3)
+//   FunctionSpec("f", {"pos", "angle"}, f_body).defaults(1, f_defaults).listed()
 // The counts follow from the names and the number of defaults; a row with
 // more than kMaxArgs names or more defaults than arguments does not compile.
 struct FunctionSpec {
@@ -42,7 +42,7 @@ struct FunctionSpec {
     DefaultsFactory make_defaults = nullptr;   // nullptr when no argument has one
     const char* doc = nullptr;                 // nullptr: __doc__ is None
     Body body;
-    int all_position = -1;  // place in __all__; -1: not listed
+    bool in_all = false;    // listed in __all__ (table.cpp gives the order)
     CapsuleSpec capsule{};  // its native function's capsule, if any
 
     template <std::size_t N>
@@ -65,11 +65,9 @@ struct FunctionSpec {
         row.make_defaults = factory;
         return row;
     }
-    // Its place in __all__ (the listed functions' places are 0 .. n-1),
-    // its docstring, and the capsule of the native function it wraps.
-    consteval FunctionSpec listed(int position) const {
-        return with(&FunctionSpec::all_position, position);
-    }
+    // Listed in __all__, its docstring, and the capsule of the native
+    // function it wraps.
+    consteval FunctionSpec listed() const { return with(&FunctionSpec::in_all, true); }
     consteval FunctionSpec documented(const char* text) const {
         return with(&FunctionSpec::doc, text);
     }

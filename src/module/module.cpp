@@ -18,7 +18,7 @@
 #include "module/state.hpp"
 #include "module/table.hpp"
 #include "module/vector_path.hpp"
-#include "module/view.hpp"
+#include "module/view_object.hpp"
 
 namespace gk {
 
@@ -136,15 +136,11 @@ int add_version(PyObject* module) {
 PyObject* make_all() {
     PyRef all(PyList_New(0));
     if (!all) return nullptr;
-    for (int position = 0;; ++position) {
-        const FunctionSpec* listed = nullptr;
-        for (const FunctionSpec& spec : function_table()) {
-            if (spec.all_position == position) listed = &spec;
-        }
-        if (!listed) return all.release();
-        PyRef item(PyUnicode_InternFromString(listed->name));
+    for (const char* name : all_names()) {
+        PyRef item(PyUnicode_InternFromString(name));
         if (!item || PyList_Append(all.get(), item.get()) < 0) return nullptr;
     }
+    return all.release();
 }
 
 // The exec steps after the module is recorded.  Returns 0, or the line of

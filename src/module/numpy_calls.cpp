@@ -53,4 +53,12 @@ PyObject* np_call(const char* dotted_name, std::initializer_list<PyObject*> args
     return call_function(function.get(), args, kwargs);
 }
 
+PyObject* np_call(const char* dotted_name, std::initializer_list<PyObject*> args, Dtype dtype) {
+    PyRef function(np_attr(dotted_name));
+    if (!function) return nullptr;
+    PyRef dtype_object(np_attr(dtype.name));
+    if (!dtype_object) return nullptr;
+    return call_function(function.get(), args, {{"dtype", dtype_object.get()}});
+}
+
 }  // namespace gk

@@ -5,6 +5,7 @@
 // gives NameError).  These helpers do the same from native code:
 //   np_call("linalg.eig", {cov})                  -> np.linalg.eig(cov)
 //   np_call("min", {a}, {{"axis", zero}})          -> np.min(a, axis=0)
+//   np_call("arange", {n}, Dtype{"uint32"})        -> np.arange(n, dtype=np.uint32)
 #pragma once
 
 #include "module/python.hpp"
@@ -29,5 +30,14 @@ PyObject* call_function(PyObject* callable, std::initializer_list<PyObject*> arg
 // np.<dotted_name>(*args, **kwargs).
 PyObject* np_call(const char* dotted_name, std::initializer_list<PyObject*> args,
                   std::initializer_list<Keyword> kwargs = {});
+
+// The keyword dtype=np.<name>.
+struct Dtype {
+    const char* name;
+};
+
+// np.<dotted_name>(*args, dtype=np.<dtype.name>): the function is looked
+// up first, then the dtype.
+PyObject* np_call(const char* dotted_name, std::initializer_list<PyObject*> args, Dtype dtype);
 
 }  // namespace gk

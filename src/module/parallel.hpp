@@ -11,8 +11,7 @@
 // holding the others up at the end of the loop, and on an idle machine
 // each thread writes one contiguous stretch of the result, so two threads
 // seldom fault in the same fresh page (a 2 MiB page holds eight chunks of
-// the (N, 3) batches; handing chunks out in turn made the fresh 2 M-row
-// fill about 10% slower here).
+// the (N, 3) batches).
 //
 // The callbacks must not touch Python objects, allocate or throw: they run
 // with the lock released, and every error of a batch function is raised
@@ -54,10 +53,14 @@ inline Py_ssize_t default_chunk_rows(Py_ssize_t n, Py_ssize_t threads) {
 }
 
 // The row loop, for a caller that has already released the lock (inside
-// without_gil, after serial work of its own).  Rows go out in chunks of
-// `chunk` rows (0: default_chunk_rows; rounded up to a multiple of Align),
-// so every chunk starts on a multiple of Align; each is handed to
-// `rows(begin, end)`.  With Align the width of a SIMD kernel, every vector
+// without_gil, after serial work of its own).  Fewer than `serial_below`
+// rows are handed to `rows(0, n)` on the calling thread: waking the team
+// costs a few microseconds, more than such a batch takes (each caller's
+// figure was measured, bench/measurements.md).  Every row is converted on
+// its own, so no result depends on the choice.  Otherwise rows go out in
+// chunks of `chunk` rows (0: default_chunk_rows; rounded up to a multiple
+// of Align), so every chunk starts on a multiple of Align; each is handed
+// to `rows(begin, end)`.  With Align the width of a SIMD kernel, every vector
 // step but the batch's last is full.  Whenever the calling thread (the
 // team's thread 0) has done kRowsPerSignalCheck rows since its last look,
 // it looks for pending signals; when a handler raised, every thread stops
@@ -92,9 +95,15 @@ inline constexpr int kMaxShares = 64;
 }  // namespace parallel_detail
 
 template <int Align, class ChunkFn>
-[[nodiscard]] bool team_chunks(Py_ssize_t n, ChunkFn&& rows, Py_ssize_t chunk = 0) {
+[[nodiscard]] bool team_chunks(Py_ssize_t n, Py_ssize_t serial_below, ChunkFn&& rows,
+                               Py_ssize_t chunk = 0) {
     static_assert(kRowsPerSignalCheck % Align == 0);
     if (n <= 0) return true;
+    // A batch this small ends long before the next look at signals is due.
+    if (n < std::min(serial_below, kRowsPerSignalCheck)) {
+        rows(Py_ssize_t{0}, n);
+        return true;
+    }
     std::atomic<bool> stop{false};
     parallel_detail::Share shares[parallel_detail::kMaxShares];
 #pragma omp parallel
@@ -137,9 +146,10 @@ template <int Align, class ChunkFn>
 // `group(i, count)` (only the last group of the loop may be shorter), the
 // lock already released.
 template <int Width, class GroupFn>
-[[nodiscard]] bool team_groups(Py_ssize_t n, GroupFn&& group, Py_ssize_t chunk = 0) {
+[[nodiscard]] bool team_groups(Py_ssize_t n, Py_ssize_t serial_below, GroupFn&& group,
+                               Py_ssize_t chunk = 0) {
     return team_chunks<Width>(
-        n,
+        n, serial_below,
         [&group](Py_ssize_t begin, Py_ssize_t end) {
             for (Py_ssize_t i = begin; i < end; i += Width) {
                 group(i, static_cast<int>(end - i < Width ? end - i : Width));
@@ -150,23 +160,24 @@ template <int Width, class GroupFn>
 
 // One call of `row(i)` per row, the lock already released.
 template <class RowFn>
-[[nodiscard]] bool team_rows(Py_ssize_t n, RowFn&& row) {
-    return team_chunks<1>(n, [&row](Py_ssize_t begin, Py_ssize_t end) {
+[[nodiscard]] bool team_rows(Py_ssize_t n, Py_ssize_t serial_below, RowFn&& row) {
+    return team_chunks<1>(n, serial_below, [&row](Py_ssize_t begin, Py_ssize_t end) {
         for (Py_ssize_t i = begin; i < end; ++i) row(i);
     });
 }
 
 template <int Align, class ChunkFn>
-[[nodiscard]] bool parallel_chunks(Py_ssize_t n, ChunkFn&& rows) {
+[[nodiscard]] bool parallel_chunks(Py_ssize_t n, Py_ssize_t serial_below, ChunkFn&& rows) {
     bool done = false;
-    without_gil([n, &rows, &done] { done = team_chunks<Align>(n, rows); });
+    without_gil(
+        [n, serial_below, &rows, &done] { done = team_chunks<Align>(n, serial_below, rows); });
     return done;
 }
 
 template <class RowFn>
-[[nodiscard]] bool parallel_rows(Py_ssize_t n, RowFn&& row) {
+[[nodiscard]] bool parallel_rows(Py_ssize_t n, Py_ssize_t serial_below, RowFn&& row) {
     bool done = false;
-    without_gil([n, &row, &done] { done = team_rows(n, row); });
+    without_gil([n, serial_below, &row, &done] { done = team_rows(n, serial_below, row); });
     return done;
 }
 

@@ -3,13 +3,24 @@
 #include "module/row_batch.hpp"
 
 #include "module/parallel.hpp"
+#include "module/result_array.hpp"
 
 namespace gk {
+
+namespace {
+
+// Rows below which a batch runs on the calling thread: up to here one
+// thread is at least as fast as the team for every row kernel (the ECEF to
+// geodetic rows, the dearest, break even at about 1000).
+constexpr Py_ssize_t kSerialRows = 1024;
+
+}  // namespace
 
 bool convert_rows(Py_ssize_t n, RowKernel kernel, StridedRows<const double> src,
                   StridedRows<double> dst) {
     return parallel_chunks<kRowGroup>(
-        n, [kernel, src, dst](Py_ssize_t begin, Py_ssize_t end) { kernel(src, dst, begin, end); });
+        n, kSerialRows,
+        [kernel, src, dst](Py_ssize_t begin, Py_ssize_t end) { kernel(src, dst, begin, end); });
 }
 
 PyObject* map_rows3(Call& call, RowKernel kernel) {

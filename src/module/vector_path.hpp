@@ -5,18 +5,9 @@
 // The choice is made once, when the module is imported, from what the C
 // library reports as usable on this processor and operating system, so the
 // glibc tunable GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX512F forces the AVX2
-// build.  Both builds give bit-identical results.
-//
-// Measured on the 2-core Zen 5 development machine, shared with other
-// builds, best of three alternating runs of bench/bench_vector_paths.py,
-// AVX2 time / AVX-512 time, one run at load average 1.4: 1.35 to 1.69 on
-// one thread for batches of 16 384 rows whose result pages are already
-// touched (ECEF to geodetic with heights 1.46, geodetic to Web Mercator
-// 1.69); 1.01 to 1.26 for batches of 2 000 000 fresh rows, where the first
-// touch of the result's pages takes much of the time, and 0.88 to 1.34 there
-// on both threads (Web Mercator to geodetic, the cheapest kernel, the 0.88).
-// A second run at load average 1.6 gave 1.21 to 1.44 and 1.18 to 1.32 on one
-// thread.  Not measured: processors whose AVX-512 units are 256 bits wide.
+// build.  Both builds give bit-identical results; where AVX-512 is usable
+// it is the faster one (bench/bench_vector_paths.py, and the figures in
+// bench/measurements.md).
 #pragma once
 
 namespace gk {

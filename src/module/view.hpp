@@ -1,28 +1,23 @@
 // geokern module layer: typed array views.
 //
 // An array argument or result is reached through an ArrayViewSlice: the
-// view object that holds the acquired buffer, the data pointer and 8
-// shapes, strides and sub-offsets.  Its layout is the one that the
-// `__Pyx_memviewslice` parameter type of the published native functions
-// names, so other native modules can pass slices to our capsules.
+// view object that holds the acquired buffer (view_object.hpp), the data
+// pointer and 8 shapes, strides and sub-offsets.  Its layout is the one
+// that the `__Pyx_memviewslice` parameter type of the published native
+// functions names, so other native modules can pass slices to our
+// capsules.
 //
 // Accepting an argument requests its buffer with strides and format (and
-// write access for writable kinds) and checks it; messages:
-//   "Buffer has wrong number of dimensions (expected 2, got 1)"
-//   "Buffer dtype mismatch, expected 'const double' but got 'float'"
-//   "Big-endian buffer not supported on little-endian compiler"
-//   "Item size of buffer (4 bytes) does not match size of 'double' (8 bytes)"
-//   "Buffer not compatible with direct access in dimension 0."
-// None becomes an empty slice (zero rows) whose view object is None.
+// write access for writable kinds) and checks it against the view's kind
+// (buffer_format.hpp, with its messages).  None becomes an empty slice
+// (zero rows) whose view object is None.
 #pragma once
 
 #include "core/strided.hpp"
 #include "module/python.hpp"
-#include "module/ref.hpp"
+#include "module/view_kind.hpp"
 
-#include <atomic>
 #include <cstddef>
-#include <initializer_list>
 
 namespace gk {
 
@@ -40,28 +35,6 @@ struct ArrayViewSlice {
 static_assert(sizeof(ArrayViewSlice) == 2 * sizeof(void*) + 3 * kMaxDims * sizeof(Py_ssize_t));
 static_assert(offsetof(ArrayViewSlice, data) == sizeof(void*));
 static_assert(offsetof(ArrayViewSlice, shape) == 2 * sizeof(void*));
-
-// What a view accepts.  `group` is the element kind of the buffer format:
-// 'R' floating, 'U' unsigned integer.
-struct ViewKind {
-    const char* type_name;  // as messages show it
-    char format;            // the struct-module code of one element
-    char group;
-    Py_ssize_t itemsize;
-    int ndim;
-    bool writable;
-};
-
-inline constexpr ViewKind kConstDouble2D{"const double", 'd', 'R', 8, 2, false};
-inline constexpr ViewKind kDouble2D{"double", 'd', 'R', 8, 2, true};
-inline constexpr ViewKind kFloat64T2D{"DTYPE_FLOAT64_T", 'd', 'R', 8, 2, true};
-inline constexpr ViewKind kDoubleT2D{"DTYPE_DOUBLE_T", 'd', 'R', 8, 2, true};
-inline constexpr ViewKind kFloat64Array2D{"float64_t", 'd', 'R', 8, 2, true};
-inline constexpr ViewKind kConstFloat2D{"const float", 'f', 'R', 4, 2, false};
-inline constexpr ViewKind kFloat2D{"float", 'f', 'R', 4, 2, true};
-inline constexpr ViewKind kConstIndex1D{"const uint32_t", 'I', 'U', 4, 1, false};
-inline constexpr ViewKind kIndex1D{"uint32_t", 'I', 'U', 4, 1, true};
-inline constexpr ViewKind kConstIndex2D{"const uint32_t", 'I', 'U', 4, 2, false};
 
 // Rows of a 2-D slice as elements of type T.
 template <class T>
@@ -118,43 +91,5 @@ private:
     void drop_acquisition();
     ArrayViewSlice slice_;
 };
-
-// A read-only buffer object over the memory that `slice` describes, read as
-// elements of `kind` (its format, item size and number of dimensions), for
-// handing a slice to Python code such as numpy; it keeps the slice's view
-// object alive.  None for an empty slice whose view object is None.  New
-// reference, or nullptr with an exception set.
-PyObject* slice_object(const ArrayViewSlice& slice, const ViewKind& kind);
-
-// A new numpy array made through the module attribute `np`:
-// np.<constructor>(shape, dtype=np.<dtype>), e.g. ("empty", {n, 3},
-// "float64").  New reference, or nullptr with numpy's exception set.
-PyObject* new_array(const char* constructor, std::initializer_list<Py_ssize_t> shape,
-                    const char* dtype);
-
-// np.<function>(arg, dtype=np.<dtype>), e.g. ("ascontiguousarray", obj,
-// "float32").  New reference, or nullptr with numpy's exception set.
-PyObject* numpy_call(const char* function, PyObject* arg, const char* dtype);
-
-// A result array: new_array() taken as a writable view of `kind`.  As `np`
-// may have been rebound, the array is checked to have exactly `shape`
-// before anything is written into it (ValueError otherwise).
-bool new_result(const char* constructor, std::initializer_list<Py_ssize_t> shape, const char* dtype,
-                const ViewKind& kind, PyRef& array, ArrayView& view);
-
-// Which pages of a fresh result populate_result faults in.
-enum class PagesAtOnce {
-    outside_huge_pages,  // those the writes would fault in 4 KiB at a time
-    all,                 // for a result one thread writes in an order of its own
-};
-
-// Faults in at once (huge_pages.hpp) pages of a fresh result that is about
-// to be written whole, when its memory is one C-contiguous block.  The
-// huge pages left out are faulted in by the threads that write them, side
-// by side.  new_result does it with outside_huge_pages.
-void populate_result(const ArrayView& view, const ViewKind& kind, PagesAtOnce which);
-
-// Ready the view object type; called once by the exec step.
-int init_view_type();
 
 }  // namespace gk

@@ -16,6 +16,7 @@
 #include "module/numpy_calls.hpp"
 #include "module/ref.hpp"
 #include "module/slice_body.hpp"
+#include "module/view_object.hpp"
 
 #include <utility>
 

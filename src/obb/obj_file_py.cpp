@@ -104,15 +104,13 @@ public:
         return got;
     }
 
-    bool interrupted() override { return keep_going(); }
-
     bool keep_going() override {
         if (PyErr_CheckSignals() == 0) return true;
         keep_error();
         return false;
     }
 
-    // Raises the error kept by decode() or interrupted().
+    // Raises the error kept by decode() or keep_going().
     void raise_kept_error() { PyErr_SetRaisedException(kept_.release()); }
 
 private:
@@ -285,7 +283,7 @@ public:
                                              base.release()) < 0) {
             return nullptr;
         }
-        return numpy_call("array", points.get(), "float64");
+        return np_call("array", {points.get()}, Dtype{"float64"});
     }
 
 private:

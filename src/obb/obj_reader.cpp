@@ -194,7 +194,7 @@ void Reader::fill(size_t request, bool regular, bool& eof, ReadOutcome& failure)
         const ssize_t got = sink_.read_some(fd_, buffer_.data() + used_, end - used_);
         if (got < 0) {
             if (errno == EINTR) {
-                if (sink_.interrupted()) continue;
+                if (sink_.keep_going()) continue;
                 failure = outcome(ReadStatus::deferred);
             } else {
                 failure = {ReadStatus::read_error, 0, errno};

@@ -70,10 +70,8 @@ public:
     // read(2) of `fd` into `into`, with its result and errno.  The call may
     // block (a pipe), so the sink may let other threads run meanwhile.
     virtual ssize_t read_some(int fd, char* into, size_t size) = 0;
-    // A read was interrupted by a signal: true to retry it.  On false the
-    // sink keeps the error for later (ReadStatus::deferred).
-    virtual bool interrupted() = 0;
-    // Called between blocks: false to stop reading (Ctrl-C), the sink
+    // Called between blocks and after a read that a signal interrupted
+    // (which is then retried): false to stop reading (Ctrl-C), the sink
     // keeping the error for later (ReadStatus::deferred).
     virtual bool keep_going() = 0;
 
@@ -84,7 +82,7 @@ protected:
 enum class ReadStatus {
     ok,
     failed,            // a sink method failed; its error is current
-    deferred,          // decode() or interrupted() failed; the sink kept the error
+    deferred,          // decode() or keep_going() failed; the sink kept the error
     too_many_values,   // a vertex line with more than four tokens
     need_more_values,  // a vertex or face line with `count` (< 4) tokens
     read_error,        // read(2) failed with `error`

@@ -15,7 +15,7 @@
 #include "module/ref.hpp"
 #include "module/state.hpp"
 #include "module/vector_path.hpp"
-#include "module/view.hpp"
+#include "module/view_object.hpp"
 #include "tools_native/build_info_py.hpp"
 #include "tools_native/china_batch_py.hpp"
 #include "tools_native/init.hpp"

@@ -45,7 +45,7 @@ def rows(kind, n=3000, seed=7):
 
 @pytest.mark.parametrize("batch, ref, kind", CASES, ids=lambda c: getattr(c, "__name__", ""))
 def test_rows_match_reference(batch, ref, kind):
-    # Elementary functions run four lanes at a time within 1 ulp.
+    # Elementary functions run sixteen rows at a time within 1 ulp.
     data = rows(kind)
     np.testing.assert_allclose(batch(data), np.array([ref(*r) for r in data]), rtol=1e-14,
                                atol=1e-9)

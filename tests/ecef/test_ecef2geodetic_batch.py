@@ -48,7 +48,7 @@ def points(n=2000, seed=4):
 
 
 def test_rows_match_reference():
-    # The batch evaluates its elementary functions four lanes at a time
+    # The batch evaluates its elementary functions sixteen rows at a time
     # (within 1 ulp), so it agrees with the scalar formulas to rounding.
     xyz, _ = points()
     extra = np.array([[0, 0, 0], [0, 0, -0.0], [0, 0, 1e-9], [1e-13, 0, 5.0], [-1e6, 2e6, -3e6]])

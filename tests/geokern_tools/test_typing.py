@@ -1,5 +1,6 @@
-"""The stubs of geokern and the inline types of geokern_tools, checked by mypy."""
-import inspect
+"""The stubs of geokern and the inline types of geokern_tools, checked by mypy
+(the stubs' functions are checked against the module in
+tests/module/test_registration.py)."""
 import re
 import subprocess
 import sys
@@ -7,17 +8,7 @@ from pathlib import Path
 
 import pytest
 
-import geokern
-from shared import PRIVATE_FUNCTIONS, PUBLIC_FUNCTIONS
-
 HERE = Path(__file__).parent / "typing"
-
-
-def stub_path():
-    import importlib.util
-    spec = importlib.util.find_spec("geokern-stubs")
-    assert spec is not None and spec.submodule_search_locations, "geokern-stubs is not installed"
-    return Path(list(spec.submodule_search_locations)[0]) / "__init__.pyi"
 
 
 @pytest.fixture(scope="module")
@@ -47,18 +38,3 @@ def test_mistyped_usage_fails_on_every_marked_line(mypy):
     reported = {int(m) for m in re.findall(r"usage_bad\.py:(\d+): error", output)}
     assert reported == marked, output
 
-
-def stub_functions():
-    tree = stub_path().read_text()
-    return dict(re.findall(r"^def (\w+)\((.*?)\) ->", tree, re.M | re.S))
-
-
-def test_stub_names_the_module_functions_and_their_arguments():
-    functions = {name for name, obj in vars(geokern).items()
-                 if type(obj) is type(geokern.geodetic2ecef_cy)}
-    stubbed = stub_functions()
-    assert set(stubbed) == functions
-    assert functions == {name for name, _, _ in PUBLIC_FUNCTIONS + PRIVATE_FUNCTIONS}
-    for name, params in stubbed.items():
-        declared = [p.split(":")[0].strip() for p in re.split(r",\s*(?![^\[]*\])", params) if p.strip()]
-        assert declared == list(inspect.signature(getattr(geokern, name)).parameters), name

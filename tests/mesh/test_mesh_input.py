@@ -135,9 +135,13 @@ def test_crease_rejects_indices_that_would_wrap(values, dtype):
         crease(POS, np.array(values, dtype))
 
 
-def test_smooth_vertex_count_bounded_by_the_mesh():
-    with pytest.raises(ValueError, match=re.escape(
-            "vertex_count 100000000 is beyond any vertex that pos (4 rows) and indices (3 entries)")):
-        smooth(POS, indices(0, 1, 2), 10**8)
-    assert smooth(POS, indices(0, 1, 2), 7).shape == (7, 3)
-    assert smooth(None, None, 10).shape == (10, 3)      # no triangles: any count
+# regression: issue 20 (vertex_count is only the number of result rows)
+@pytest.mark.parametrize("pos, idx, count", [
+    (POS[:3], indices(0, 2, 1), 7),       # one clockwise triangle, rows beyond pos
+    (POS, indices(0, 2, 1), 3),           # a row of pos left out of the result
+    (None, None, 10),                     # no triangles
+])
+def test_smooth_vertex_count_is_the_number_of_rows(pos, idx, count):
+    used = 0 if idx is None else 3
+    expected = [[0, 0, -1]] * used + [[0, 0, 1]] * (count - used)
+    np.testing.assert_array_equal(smooth(pos, idx, count), expected)

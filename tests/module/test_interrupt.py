@@ -1,5 +1,9 @@
 """Ctrl-C during long calls: the call itself stops with KeyboardInterrupt
-soon after the signal, from native loops and from reads of any kind of file."""
+soon after the signal, from native loops and from reads of any kind of file.
+
+The child installs Python's own SIGINT handler itself: a child inherits
+SIGINT ignored when the suite runs as a background job of a non-interactive
+shell, and Python then leaves it ignored."""
 
 import signal
 import subprocess
@@ -9,7 +13,8 @@ import time
 import pytest
 
 CHILD = """
-import os, sys, time
+import os, signal, sys, time
+signal.signal(signal.SIGINT, signal.default_int_handler)
 import numpy as np
 import geokern
 {setup}
@@ -36,14 +41,25 @@ LONG_CALLS = {
 }
 
 
-@pytest.mark.parametrize("name", LONG_CALLS)
-def test_long_calls_stop_on_ctrl_c(name, tmp_path):
+def ignore_sigint():
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+
+# Every call as the suite's own process starts it, and one with SIGINT
+# ignored from the start, as in a background job.
+CASES = [(name, None) for name in LONG_CALLS] + [("smooth normals", ignore_sigint)]
+
+
+@pytest.mark.parametrize("name, preexec", CASES,
+                         ids=[name + (" started ignoring SIGINT" if preexec else "")
+                              for name, preexec in CASES])
+def test_long_calls_stop_on_ctrl_c(name, preexec, tmp_path):
     """Starts the call in a child, sends SIGINT 0.5 s into it, and measures
     how long the child takes to leave the call with KeyboardInterrupt."""
     setup, call = LONG_CALLS[name]
     code = CHILD.format(setup=setup, call=call)
     child = subprocess.Popen([sys.executable, "-c", code, str(tmp_path)], stdout=subprocess.PIPE,
-                             text=True)
+                             text=True, preexec_fn=preexec)
     try:
         assert child.stdout.readline().strip() == "ready"
         time.sleep(0.5)

@@ -1,6 +1,7 @@
-"""The parallel row loop: results independent of the thread count and of
-how the rows are split into chunks (the chunk size follows the row count
-and the thread count, so the sizes and counts below force many splits)."""
+"""The parallel row loop: results independent of the thread count, of how
+the rows are split into chunks (the chunk size follows the row count and the
+thread count, so the sizes and counts below force many splits), and of
+whether a small batch runs on the calling thread alone."""
 
 import threading
 
@@ -29,6 +30,24 @@ DIGEST = """
 @pytest.mark.parametrize("threads", ["1", "2", "3", "5", "16", "70"])  # 70: threads that own no share
 def test_thread_count_does_not_change_results(python, threads):
     assert python(DIGEST, {"OMP_NUM_THREADS": threads}) == python(DIGEST)
+
+
+def smooth_strips(rows):
+    """Smooth normals of a strip of triangles within each block of 250 rows."""
+    strip = np.array([[j, j + 1, j + 2] for j in range(248)], np.uint32).ravel()
+    idx = np.concatenate([strip + start for start in range(0, len(rows), 250)])
+    return geokern.calculate_smooth_normals_cy(rows.astype(np.float32), idx, len(rows))
+
+
+@pytest.mark.parametrize("convert", [
+    geokern.geodetic2ecef_fast_array,
+    lambda rows: geokern.ecef2geodetic_nparray_cy(rows * 1e4, np.eye(3), True),
+    smooth_strips,
+])
+def test_small_batches_on_one_thread_give_the_teams_bits(convert):
+    rows = np.random.default_rng(5).uniform(-80, 80, (20000, 3))
+    pieces = np.vstack([convert(rows[i:i + 250]) for i in range(0, len(rows), 250)])
+    assert same_bits(convert(rows), pieces)
 
 
 def test_concurrent_callers_get_their_own_results():
