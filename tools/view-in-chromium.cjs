@@ -10,8 +10,9 @@
 //   points     (optional) lists of ECEF points; their screen rectangles
 //              [left, top, right, bottom] come back as "rects"
 //   timeout    milliseconds to wait for the tileset (default 240000)
-// Prints one JSON object: ready, errors (page errors, console errors, failed
-// requests), rects, seconds.
+// Prints one JSON object: ready, loaded (all tiles of the view loaded when
+// ready), errors (page errors, console errors, failed requests), rects,
+// seconds.
 "use strict";
 const { chromium } = require("playwright-core");
 
@@ -31,7 +32,7 @@ async function main() {
   const browser = await chromium.launch({
     executablePath: process.env.GEOKERN_CHROMIUM || "/usr/bin/chromium", args: ARGS,
   });
-  const result = { ready: false, errors, rects: null, seconds: 0 };
+  const result = { ready: false, loaded: false, errors, rects: null, seconds: 0 };
   try {
     const page = await browser.newPage({ viewport: { width, height }, deviceScaleFactor: 1 });
     page.on("console", (message) => {
@@ -47,7 +48,9 @@ async function main() {
     await page.waitForFunction(
       () => window.geokernViewer && (window.geokernViewer.ready || window.geokernViewer.errors.length),
       null, { timeout: job.timeout || 240000, polling: 250 });
-    result.ready = await page.evaluate(() => window.geokernViewer.ready);
+    // Whether the tiles of the view had all loaded when the page said ready.
+    [result.ready, result.loaded] = await page.evaluate(
+      () => [window.geokernViewer.ready, window.geokernViewer.tileset.tilesLoaded]);
     const settle = () => page.evaluate(async () => {
       await window.geokernViewer.frame();
       await window.geokernViewer.frame();

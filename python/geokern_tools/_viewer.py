@@ -84,9 +84,10 @@ class _Handler(SimpleHTTPRequestHandler):
     server_version = "geokern-view"
 
     def translate_path(self, path: str) -> str:
-        # Never outside a root: ".." segments are refused and links resolved.
+        # Never outside a root: the path is resolved (".." and links) and
+        # must still lie within.
         parts = [p for p in unquote(urlsplit(path).path).split("/") if p not in ("", ".")]
-        if ".." in parts or any("\\" in p or "\0" in p for p in parts):
+        if any("\0" in p for p in parts):
             return ""
         if parts and parts[0] in self.roots:
             root, rest = self.roots[parts[0]], parts[1:]

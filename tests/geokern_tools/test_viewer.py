@@ -80,8 +80,11 @@ def get(url, path):
 # Serving
 
 
-def test_serves_page_cesium_and_tiles_and_nothing_else(block, fake_cesium):
-    folder, _ = block
+def test_serves_page_cesium_and_tiles_and_nothing_else(tmp_path, block, fake_cesium):
+    folder = tmp_path / "tiles"
+    shutil.copytree(block[0], folder)
+    (tmp_path / "secret.txt").write_text("not served")
+    (folder / "secret.txt").symlink_to(tmp_path / "secret.txt")
     with viewer(folder, "--cesium", str(fake_cesium)) as (proc, url):
         status, kind, body = get(url, "/")
         assert status == 200 and kind.startswith("text/html") and b"/cesium/Cesium.js" in body
@@ -90,7 +93,7 @@ def test_serves_page_cesium_and_tiles_and_nothing_else(block, fake_cesium):
         assert (status, kind) == (200, "application/json") and json.loads(body)["asset"]
         assert get(url, "/tiles/model-0.glb")[:2] == (200, "model/gltf-binary")
         for path in ("/tiles/", "/tiles/../../etc/passwd", "/..%2f..%2fetc/passwd",
-                     "/cesium/../viewer.js", "/missing.js", "/tiles/model-9.glb"):
+                     "/tiles/secret.txt", "/tiles/a%00b", "/missing.js", "/tiles/model-9.glb"):
             assert get(url, path)[0] == 404, path
         proc.send_signal(signal.SIGINT)
         assert proc.wait(timeout=30) == 130
@@ -140,7 +143,7 @@ def test_the_block_is_drawn_where_it_belongs(tmp_path, block):
         assert proc.wait(timeout=30) == 130
         assert "Traceback" not in proc.stderr.read()
     report = json.loads(run.stdout)
-    assert report["errors"] == [] and report["ready"]
+    assert report["errors"] == [] and report["ready"] and report["loaded"]
     shown = np.asarray(image.open(tmp_path / "shown.png").convert("RGB"), dtype=int)
     bare = np.asarray(image.open(tmp_path / "bare.png").convert("RGB"), dtype=int)
     drawn = np.abs(shown - bare).max(axis=2) > 24

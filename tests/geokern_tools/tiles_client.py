@@ -23,9 +23,10 @@ def _pad(data, fill):
     return data + fill * (-len(data) % 4)
 
 
-def make_glb(vertices, faces, *, color=(0.8, 0.35, 0.25, 1.0), matrix=None):
+def make_glb(vertices, faces, *, color=(0.8, 0.35, 0.25, 1.0), matrix=None, edit=None):
     """GLB of a flat-shaded triangle mesh (float32 positions, uint32 indices,
-    one material); `matrix` (4 x 4, row-major) becomes the node's matrix."""
+    one material); `matrix` (4 x 4, row-major) becomes the node's matrix,
+    `edit` may change the glTF JSON object before it is written."""
     pos = np.ascontiguousarray(vertices, dtype=np.float32)
     idx = np.ascontiguousarray(faces, dtype=np.uint32).ravel()
     pos, normals, idx, _ = geokern.expand_flat_shaded_mesh_cy(pos, idx)
@@ -51,6 +52,8 @@ def make_glb(vertices, faces, *, color=(0.8, 0.35, 0.25, 1.0), matrix=None):
             {"bufferView": 1, "componentType": 5126, "count": len(pos), "type": "VEC3"},
             {"bufferView": 2, "componentType": 5125, "count": len(idx), "type": "SCALAR"}],
     }
+    if edit is not None:
+        edit(gltf)
     text = _pad(json.dumps(gltf).encode(), b" ")
     binary = _pad(b"".join(blobs), b"\0")
     length = 12 + 8 + len(text) + 8 + len(binary)
@@ -74,16 +77,8 @@ def read_glb(data):
 
 
 def _node_matrix(node):
-    if "matrix" in node:
-        return np.array(node["matrix"], dtype=float).reshape(4, 4).T
-    x, y, z, w = node.get("rotation", [0, 0, 0, 1])
-    r = np.array([[1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)],
-                  [2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)],
-                  [2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)]])
-    m = np.eye(4)
-    m[:3, :3] = r * np.array(node.get("scale", [1, 1, 1]))
-    m[:3, 3] = node.get("translation", [0, 0, 0])
-    return m
+    assert not {"translation", "rotation", "scale"} & set(node), "only node matrices are read"
+    return np.array(node.get("matrix", np.eye(4).ravel()), dtype=float).reshape(4, 4).T
 
 
 def scene_positions(data):
@@ -118,14 +113,15 @@ def scene_positions(data):
 
 
 def tiles(tileset):
-    """(tile, parent tile or None, its transform to the tileset's frame),
-    from the root down; a child's transform post-multiplies its parent's."""
+    """(tile, its transform to the tileset's frame, parent tile or None, the
+    parent's transform), from the root down; a child's transform
+    post-multiplies its parent's."""
     stack = [(tileset["root"], None, np.eye(4))]
     while stack:
         tile, parent, above = stack.pop()
-        local = np.array(tile.get("transform", np.eye(4).T.ravel()), dtype=float)
+        local = np.array(tile.get("transform", np.eye(4).ravel()), dtype=float)
         world = above @ local.reshape(4, 4).T  # column-major
-        yield tile, parent, world
+        yield tile, world, parent, above
         stack += [(child, tile, world) for child in tile.get("children", [])]
 
 
