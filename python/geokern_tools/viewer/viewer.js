@@ -2,7 +2,7 @@
 // nothing fetched from outside this server.
 //
 // window.geokernViewer tells scripts driving the page how it went:
-//   ready    true once every tile the first view needs has loaded
+//   ready    true once every tile the view needs has loaded
 //   errors   messages of everything that failed (also on the console)
 //   tileset, viewer   the Cesium objects
 //   frame()  a promise of the next rendered frame
@@ -60,9 +60,15 @@ async function show() {
   let loaded = 0;
   tileset.tileLoad.addEventListener(() => {
     loaded += 1;
+    scene.requestRender(); // one more frame, so that the count below is seen
   });
-  tileset.allTilesLoaded.addEventListener(() => {
-    status.textContent = `tileset.json: ${loaded} tiles loaded`;
+  // Checked after every frame: a view that needs no tile never raises the
+  // tileset's allTilesLoaded event.
+  scene.postRender.addEventListener(() => {
+    if (!tileset.tilesLoaded || state.errors.length) return;
+    status.textContent = loaded
+      ? `tileset.json: ${loaded} models loaded`
+      : "tileset.json: no model near enough to show; zoom in";
     state.ready = true;
   });
   scene.primitives.add(tileset);
