@@ -343,11 +343,11 @@ def tileset_output(outdir: StrPath) -> Iterator[Tileset]:
         tileset.write()
 
 
-ModelSpec = tuple[bytes | StrPath, npt.ArrayLike] | tuple[bytes | StrPath, npt.ArrayLike,
+ModelEntry = tuple[bytes | StrPath, npt.ArrayLike] | tuple[bytes | StrPath, npt.ArrayLike,
                                                           npt.ArrayLike | None]
 
 
-def write_tileset(outdir: StrPath, models: Iterable[ModelSpec]) -> None:
+def write_tileset(outdir: StrPath, models: Iterable[ModelEntry]) -> None:
     """Writes a 3D Tiles 1.1 tileset of `models` into the folder `outdir`
     (replaced whole; see `tileset_output`).
 
