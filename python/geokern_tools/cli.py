@@ -157,6 +157,27 @@ def _cmd_normals(args: argparse.Namespace) -> int:
     return 0
 
 
+def _cmd_view(args: argparse.Namespace) -> int:
+    from geokern_tools._viewer import serve
+
+    def announce(url: str) -> None:
+        print(url, flush=True)
+        _note(f"showing {args.tiles} at {url} (Ctrl-C stops)")
+
+    serve(args.tiles, args.port, args.cesium, announce)
+    return 0
+
+
+def _port(text: str) -> int:
+    try:
+        port = int(text)
+    except ValueError:
+        port = -1
+    if not 0 <= port <= 65535:
+        raise argparse.ArgumentTypeError(f"{text!r}: expected a port number 0..65535")
+    return port
+
+
 def _cmd_info(args: argparse.Namespace) -> int:
     import platform
 
@@ -252,6 +273,18 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--angle", type=float, metavar="DEG", help="crease angle in degrees "
                    "(default 60)")
     p.set_defaults(run=_cmd_normals)
+
+    p = sub.add_parser("view", help="show a tileset on a globe in the browser",
+                       description="Serve a 3D Tiles folder and a page that shows it on a "
+                       "plain globe (CesiumJS, no imagery or terrain) on 127.0.0.1, and print "
+                       "the page's URL. Ctrl-C stops.")
+    p.add_argument("tiles", metavar="OUTDIR", help="folder holding tileset.json")
+    p.add_argument("--port", type=_port, default=8000, metavar="N",
+                   help="port to serve on (default 8000; 0 picks a free one)")
+    p.add_argument("--cesium", metavar="DIR", help="the npm package cesium or its Build/Cesium "
+                   "folder (default: $GEOKERN_CESIUM, the cesium package under $GEOKERN_NPM, "
+                   "$NODE_PATH or ./node_modules)")
+    p.set_defaults(run=_cmd_view)
 
     p = sub.add_parser("info", help="versions and build details",
                        description="Print the versions of geokern, numpy and pyarrow and "
