@@ -1,14 +1,14 @@
 """The API reference stays in step with the module's function table, and its
 examples run."""
 import inspect
-import pathlib
 import re
 
 import pytest
 
 import geokern
+from shared import checkout
 
-DOCS = pathlib.Path(__file__).resolve().parents[2] / "docs"
+DOCS = checkout() / "docs"
 ENTRY = re.compile(r"^### `geokern\.(\w+)\((.*)\)`$", re.MULTILINE)
 
 

@@ -10,6 +10,8 @@ import pytest
 import geokern
 from shared import PRIVATE_FUNCTIONS, PUBLIC_FUNCTIONS
 
+pytest.importorskip("mypy")
+
 HERE = Path(__file__).parent / "typing"
 
 
