@@ -1,8 +1,9 @@
 # Shared helpers of the tools/ scripts: build (once) and enter the Debian sid
 # root that carries CPython 3.14, numpy 2 and the toolchain.  Sourced, not run.
 #
-# The root lives under /opt, keyed by a hash of packages.txt and of this
-# recipe, so adding a package builds a new root and nothing else does.  It is
+# The root lives under /opt, keyed by a hash of its package list (packages.txt
+# unless GK_PACKAGE_LIST names another) and of this recipe, so adding a
+# package builds a new root and nothing else does.  It is
 # built into a temporary folder and renamed when complete.  A lock is held
 # exclusively while a root is checked or built and shared while commands run,
 # so several checkouts can run at once but never beside a build.
@@ -14,9 +15,10 @@ GK_CHECKOUT=$(cd "$GK_TOOLS/.." && pwd)
 GK_MIRROR=${GK_MIRROR:-http://deb.debian.org/debian}
 GK_RECIPE_VERSION=3
 GK_LOCK=/opt/geokern-env.lock
+GK_PACKAGE_LIST=${GK_PACKAGE_LIST:-$GK_TOOLS/packages.txt}
 
 gk_packages() {
-    grep -v -e '^\s*#' -e '^\s*$' "$GK_TOOLS/packages.txt" | tr -d ' '
+    grep -v -e '^\s*#' -e '^\s*$' "$GK_PACKAGE_LIST" | tr -d ' '
 }
 
 gk_root_path() {
