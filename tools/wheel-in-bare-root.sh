@@ -45,7 +45,7 @@ for library in $libraries; do
     # "name => path (address)" or "path (address)"; the names found outside
     # the installation.
     outside=$(awk '$2 == "=>" { print $1, $3; next } { print $1, $1 }' <<<"$resolved" |
-              grep -v " $site/" | awk '{ n = split($1, p, "/"); print p[n] }' |
+              grep -vF " $site/" | awk '{ n = split($1, p, "/"); print p[n] }' |
               grep -vxE "$system" || true)
     [ -z "$outside" ] || { echo "$resolved" >&2; fail "$library needs $outside from outside the wheel"; }
     echo "ldd $library: $(awk '$2 == "=>" { n = split($1, p, "/"); printf "%s ", p[n] }' <<<"$resolved")"
