@@ -8,10 +8,24 @@ code uses the same C library functions.
 
 import ctypes
 import math
+import pathlib
 import re
 import traceback
 
 import numpy as np
+
+def checkout():
+    """The source checkout these tests belong to.  The tests also run from a
+    copy outside it, against an installed wheel or sdist (tools/test-wheel);
+    there a test module (at import) or test that needs the sources, the docs,
+    the build folder or bench/ is skipped with the reason."""
+    root = pathlib.Path(__file__).resolve().parents[1]
+    if not (root / "CMakeLists.txt").is_file():
+        import pytest
+        pytest.skip("needs the source checkout (the tests run from a copy)",
+                    allow_module_level=True)
+    return root
+
 
 # WGS-84 as the module-level set of the native code has it (src/core/constants.hpp).
 A = 6378137.0                      # semi-major axis, m

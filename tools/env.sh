@@ -1,10 +1,11 @@
 # Shared helpers of the tools/ scripts: build (once) and enter the Debian sid
 # root that carries CPython 3.14, numpy 2 and the toolchain.  Sourced, not run.
 #
-# The root lives under /opt, keyed by a hash of packages.txt and of the
-# recipe's version number (GK_RECIPE_VERSION, raised by hand when a change
-# to the recipe below must build a new root), so adding a package builds a
-# new root and nothing else does.  It is
+# The root lives under /opt, keyed by a hash of its package list (packages.txt
+# unless GK_PACKAGE_LIST names another) and of the recipe's version number
+# (GK_RECIPE_VERSION, raised by hand when a change to the recipe below must
+# build a new root), so adding a package builds a new root and nothing else
+# does.  It is
 # built into a temporary folder and renamed when complete.  A lock is held
 # exclusively while a root is checked or built and shared while commands run,
 # so several checkouts can run at once but never beside a build.
@@ -16,9 +17,10 @@ GK_CHECKOUT=$(cd "$GK_TOOLS/.." && pwd)
 GK_MIRROR=${GK_MIRROR:-http://deb.debian.org/debian}
 GK_RECIPE_VERSION=3
 GK_LOCK=/opt/geokern-env.lock
+GK_PACKAGE_LIST=${GK_PACKAGE_LIST:-$GK_TOOLS/packages.txt}
 
 gk_packages() {
-    grep -v -e '^\s*#' -e '^\s*$' "$GK_TOOLS/packages.txt" | tr -d ' '
+    grep -v -e '^\s*#' -e '^\s*$' "$GK_PACKAGE_LIST" | tr -d ' '
 }
 
 gk_root_path() {
@@ -123,9 +125,14 @@ gk_in_root() {
     exec 9>"$GK_LOCK"
     flock 9
     gk_build_root "$root"
-    GK_NPM_DIR=$(gk_npm_path)
-    gk_build_npm "$root" "$GK_NPM_DIR"
-    touch "$root" "$GK_NPM_DIR"
+    touch "$root"
+    # Roots without npm (the bare root of the wheel tests) go without them.
+    GK_NPM_DIR=
+    if [ -x "$root/usr/bin/npm" ]; then
+        GK_NPM_DIR=$(gk_npm_path)
+        gk_build_npm "$root" "$GK_NPM_DIR"
+        touch "$GK_NPM_DIR"
+    fi
     flock -s 9
     GK_NPM_DIR=$GK_NPM_DIR unshare --mount --propagation private -- \
         bash "$GK_TOOLS/enter-root.sh" "$root" "$GK_CHECKOUT" "$@"

@@ -3,10 +3,8 @@
 
 #include "module/python.hpp"
 
-namespace gk {
-
-// PyModuleDef_Init of the module's definition (module.cpp); called by
-// PyInit_geokern once the processor has passed its check (init.cpp).
-PyObject* module_definition();
-
-}  // namespace gk
+// The one function the implementation library exports: PyModuleDef_Init of
+// the module's definition (module.cpp).  PyInit_geokern (init.cpp, in the
+// entry library) looks it up by this name once the processor has passed its
+// check (module/implementation.hpp).
+extern "C" __attribute__((visibility("default"))) PyObject* geokern_module_definition(void);

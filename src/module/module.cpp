@@ -237,4 +237,4 @@ PyModuleDef module_def = {
 
 }  // namespace gk
 
-PyObject* gk::module_definition() { return PyModuleDef_Init(&module_def); }
+PyObject* geokern_module_definition(void) { return PyModuleDef_Init(&gk::module_def); }

@@ -3,10 +3,8 @@
 
 #include "module/python.hpp"
 
-namespace gk::tools {
-
-// PyModuleDef_Init of the helper's definition (module.cpp); called by
-// PyInit__native once the processor has passed its check (init.cpp).
-PyObject* module_definition();
-
-}  // namespace gk::tools
+// The one function the helper's implementation library exports:
+// PyModuleDef_Init of its definition (module.cpp).  PyInit__native
+// (init.cpp, in the entry library) looks it up by this name once the
+// processor has passed its check (module/implementation.hpp).
+extern "C" __attribute__((visibility("default"))) PyObject* geokern_native_definition(void);

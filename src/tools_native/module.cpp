@@ -65,6 +65,6 @@ PyModuleDef native_def = {
 
 }  // namespace
 
-PyObject* module_definition() { return PyModuleDef_Init(&native_def); }
-
 }  // namespace gk::tools
+
+PyObject* geokern_native_definition(void) { return PyModuleDef_Init(&gk::tools::native_def); }

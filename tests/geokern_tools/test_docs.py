@@ -1,11 +1,12 @@
 """The examples of the guide and the API reference run (the reference's
 entries are checked against the module in tests/module/test_registration.py)."""
-import pathlib
 import re
 
 import pytest
 
-DOCS = pathlib.Path(__file__).resolve().parents[2] / "docs"
+from shared import checkout
+
+DOCS = checkout() / "docs"
 
 
 @pytest.mark.parametrize("page", ["api.md", "guide.md"])

@@ -8,6 +8,8 @@ from pathlib import Path
 
 import pytest
 
+pytest.importorskip("mypy")
+
 HERE = Path(__file__).parent / "typing"
 
 

@@ -6,15 +6,13 @@ arguments and which of them have defaults."""
 
 import ast
 import inspect
-import pathlib
 import re
 
 import pytest
 
 import geokern
-from shared import PRIVATE_FUNCTIONS, PUBLIC_FUNCTIONS
+from shared import PRIVATE_FUNCTIONS, PUBLIC_FUNCTIONS, checkout
 
-ROOT = pathlib.Path(__file__).parents[2]
 FUNCTIONS = {name: f for name, f in vars(geokern).items()
              if type(f) is type(geokern.geodetic2ecef_cpp)}
 
@@ -33,13 +31,13 @@ def from_tests():
 
 
 def from_api_reference():
-    text = (ROOT / "docs" / "api.md").read_text()
+    text = (checkout() / "docs" / "api.md").read_text()
     return [(name, parameters(args))
             for name, args in re.findall(r"^### `geokern\.(\w+)\((.*)\)`$", text, re.M)]
 
 
 def from_stubs():
-    text = (ROOT / "python" / "geokern-stubs" / "__init__.pyi").read_text()
+    text = (checkout() / "python" / "geokern-stubs" / "__init__.pyi").read_text()
     return [(node.name, parameters(ast.unparse(node.args)))
             for node in ast.parse(text).body if isinstance(node, ast.FunctionDef)]
 

@@ -1,12 +1,13 @@
 """The benchmark report's table builder, on made-up rows (nothing is timed)."""
 
 import json
-import pathlib
 import sys
 
 import pytest
 
-sys.path.insert(0, str(pathlib.Path(__file__).parents[2] / "bench"))
+from shared import checkout
+
+sys.path.insert(0, str(checkout() / "bench"))
 import bench_memory  # noqa: E402
 import report_table  # noqa: E402
 

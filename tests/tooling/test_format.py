@@ -1,12 +1,13 @@
 """The C++ sources are formatted as .clang-format says (tools/format applies it)."""
 
-import pathlib
 import shutil
 import subprocess
 
 import pytest
 
-ROOT = pathlib.Path(__file__).parents[2]
+from shared import checkout
+
+ROOT = checkout()
 
 
 @pytest.mark.skipif(shutil.which("clang-format") is None, reason="clang-format not installed")

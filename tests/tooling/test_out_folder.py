@@ -2,12 +2,13 @@
 taken from the caller's folder, created, and bound into the build root, whose
 paths are shown as the host's (tools/env.sh; nothing is run in a root here)."""
 
-import pathlib
 import subprocess
 
 import pytest
 
-ENV = pathlib.Path(__file__).parents[2] / "tools" / "env.sh"
+from shared import checkout
+
+ENV = checkout() / "tools" / "env.sh"
 SCRIPT = f"""
 source {ENV}
 gk_out_folder "$@"
