@@ -33,8 +33,12 @@ def geokern_command():
 def viewer(folder, *options):
     """(process, URL) of `geokern view folder` on a free port; stopped with
     SIGINT at the end unless the block did."""
+    # Ctrl-C reaches the viewer as it does in a terminal, also when the suite
+    # itself runs with SIGINT ignored (a background job of a shell): a child
+    # inherits an ignored SIGINT, and Python then installs no handler.
     proc = subprocess.Popen([geokern_command(), "view", str(folder), "--port", "0", *options],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
     try:
         url = proc.stdout.readline().strip()
         assert url.startswith("http://127.0.0.1:"), proc.stderr.read() if not url else url
