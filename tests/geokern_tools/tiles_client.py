@@ -8,7 +8,9 @@ import math
 import struct
 
 import numpy as np
-import pymap3d
+import pytest
+
+pymap3d = pytest.importorskip("pymap3d")
 
 import geokern
 
