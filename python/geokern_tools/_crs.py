@@ -47,8 +47,8 @@ import numpy as np
 if TYPE_CHECKING:
     import pyproj
 
-__all__ = ["CRS", "CRS_NAMES", "AXES", "System", "Resolved", "SYSTEMS", "crs_name", "resolve",
-           "crs_projjson", "crs_wkt", "supported_text"]
+__all__ = ["CRS", "CRS_NAMES", "AXES", "System", "Resolved", "SYSTEMS", "check_source",
+           "crs_name", "crs_projjson", "crs_wkt", "describe", "resolve", "supported_text"]
 
 #: A reference system as geokern_tools accepts it: a name, an EPSG code, a
 #: definition (PROJJSON dict, WKT or PROJ text) or a pyproj CRS.
@@ -164,6 +164,43 @@ def resolve(crs: CRS | Resolved) -> Resolved:
         return _from_pyproj(crs)
     raise TypeError("a reference system must be a name, an EPSG code, a definition (PROJJSON, "
                     f"WKT) or a pyproj CRS, got {type(crs).__name__}")
+
+
+def describe(crs: Any) -> str:
+    """A short name of a reference system as data carry it: "EPSG:4326" for
+    a pyproj CRS or a PROJJSON object with an id, else its name."""
+    if hasattr(crs, "to_string"):
+        return str(crs.to_string())
+    if isinstance(crs, Mapping):
+        ident = crs.get("id")
+        if isinstance(ident, Mapping):
+            return f"{ident.get('authority')}:{ident.get('code')}"
+        return repr(crs.get("name", "without a name"))
+    return repr(crs)
+
+
+def check_source(src: CRS | Resolved | None, data_crs: Any, what: str, remedy: str) -> Resolved:
+    """The source system of data whose own reference system is `data_crs`
+    (None: not known): `src` when given, which must name the same system,
+    else the data's.  ValueError when neither is known or when they differ;
+    the message names `what` ("the data", "column 'geometry'") and ends with
+    `remedy` (how to proceed, with {system} standing for src's system)."""
+    if src is None:
+        if data_crs is None:
+            raise ValueError(f"{what} carries no reference system: give src")
+        return resolve(data_crs)
+    source = resolve(src)
+    if data_crs is None:
+        return source
+    try:
+        own: str | None = resolve(data_crs).system
+    except ValueError:
+        own = None
+    if own != source.system:
+        raise ValueError(f"src {src!r} is {source.system}, but the reference system of {what} is "
+                         f"{describe(data_crs)}{f' ({own})' if own else ''}: "
+                         + remedy.format(system=source.system))
+    return source
 
 
 def crs_name(crs: CRS | Resolved) -> str:

@@ -36,7 +36,7 @@ import numpy as np
 import numpy.typing as npt
 
 from geokern_tools._convert import convert_xyz
-from geokern_tools._crs import CRS, Resolved, pyproj_crs, resolve
+from geokern_tools._crs import CRS, Resolved, check_source, pyproj_crs, resolve
 
 __all__ = ["convert_geo", "convert_geometries"]
 
@@ -78,26 +78,10 @@ def convert_geo(data: Any, src: CRS | None, dst: CRS, china_inverse: str) -> Any
 def _source(data: Any, src: CRS | None) -> Resolved:
     """The source system: `src`, checked against the data's CRS, or the
     data's CRS."""
-    data_crs = getattr(data, "crs", None)
-    if src is None:
-        if data_crs is None:
-            raise ValueError("the geometries carry no reference system: give src")
-        return resolve(data_crs)
-    source = resolve(src)
-    if data_crs is None:
-        return source
-    try:
-        own = resolve(data_crs).system
-    except ValueError:
-        own = None
-    if own != source.system:
-        name = data_crs.to_string() if hasattr(data_crs, "to_string") else str(data_crs)
-        raise ValueError(
-            f"src {src!r} is {source.system}, but the data's reference system is {name}"
-            f"{f' ({own})' if own else ''}: leave src out to convert from the data's own, or, if "
-            f"the coordinates really are {source.system}, relabel them first with "
-            f"data.set_crs(geokern_tools.crs_projjson({source.system!r}), allow_override=True)")
-    return source
+    return check_source(src, getattr(data, "crs", None), "the data",
+                        "leave src out to convert from the data's own, or, if the coordinates "
+                        "really are {system}, relabel them first with data.set_crs("
+                        "geokern_tools.crs_projjson('{system}'), allow_override=True)")
 
 
 def _frame(frame: Any, source: Resolved, target: Resolved, china_inverse: str) -> Any:

@@ -129,16 +129,16 @@ def test_reference_systems_of_the_data():
     np.testing.assert_allclose(coords(back.geometry.values), coords(frame.geometry.values),
                                rtol=0, atol=1e-9)
     assert convert(frame, 4979, "webmercator").crs == 3857  # 4979 and 4326 are both wgs84
-    with pytest.raises(ValueError, match=r"src 'gcj02' is gcj02, but the data's reference "
-                       r"system is EPSG:4326 \(wgs84\).*set_crs"):
+    with pytest.raises(ValueError, match=r"src 'gcj02' is gcj02, but the reference system of "
+                       r"the data is EPSG:4326 \(wgs84\).*set_crs"):
         convert(frame, "gcj02", "wgs84")
-    with pytest.raises(ValueError, match="carry no reference system: give src"):
+    with pytest.raises(ValueError, match="carries no reference system: give src"):
         convert(frame.set_crs(None, allow_override=True), dst="ecef")
     with pytest.raises(ValueError, match="unsupported reference system EPSG:32650"):
         convert(frame.set_crs(32650, allow_override=True), dst="ecef")
-    with pytest.raises(ValueError, match="the data's reference system is EPSG:32650: leave src"):
+    with pytest.raises(ValueError, match="the data is EPSG:32650: leave src"):
         convert(frame.set_crs(32650, allow_override=True), "wgs84", "ecef")
-    with pytest.raises(ValueError, match="carry no reference system"):
+    with pytest.raises(ValueError, match="carries no reference system"):
         convert(geometries(), dst="ecef")
 
 
