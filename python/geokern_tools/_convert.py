@@ -48,7 +48,7 @@ from __future__ import annotations
 
 import sys
 from collections.abc import Callable
-from typing import TYPE_CHECKING, Any, Final, Literal, TypeVar, overload
+from typing import TYPE_CHECKING, Any, Final, Literal, Protocol, TypeVar, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -58,7 +58,6 @@ from geokern_tools import _native
 from geokern_tools._crs import CRS, CRS_NAMES, crs_name
 
 if TYPE_CHECKING:
-    import geopandas
     import shapely
 
 __all__ = ["CRS", "CRS_NAMES", "ChinaInverse", "convert", "convert_xyz", "crs_name"]
@@ -70,8 +69,17 @@ _INVERSES: Final = ("iterative", "one-step")
 
 type _Array = npt.NDArray[np.float64]
 
-_Geo = TypeVar("_Geo", "geopandas.GeoDataFrame", "geopandas.GeoSeries", "shapely.Geometry",
-               npt.NDArray[np.object_])
+
+
+class _WithCrs(Protocol):
+    """Data that carry their reference system: GeoSeries, GeoDataFrames and
+    GeometryArrays."""
+
+    @property
+    def crs(self) -> Any: ...
+
+
+_Framed = TypeVar("_Framed", bound=_WithCrs)
 
 
 def check_points(dtype: np.dtype[Any], shape: tuple[int, ...], src: str) -> None:
@@ -230,7 +238,7 @@ def _convert_masked(points: np.ma.MaskedArray[Any, Any], src: str, dst: str,
     masked whole in the result (its values are NaN underneath)."""
     data = np.ma.getdata(points)
     check_points(data.dtype, data.shape, src)
-    row_masked = np.ma.getmaskarray(points).any(axis=1)
+    row_masked = np.any(np.ma.getmaskarray(points), axis=1)
     arr = data.astype(np.float64, copy=True)
     arr[row_masked] = np.nan
     result = convert_xyz(arr, src, dst, china_inverse)
@@ -239,17 +247,24 @@ def _convert_masked(points: np.ma.MaskedArray[Any, Any], src: str, dst: str,
 
 
 @overload
-def convert(points: _Geo, src: CRS | None = None, *, dst: CRS,
-            china_inverse: ChinaInverse = "iterative") -> _Geo: ...
+def convert(points: _Framed, src: CRS | None = None, *, dst: CRS,
+            china_inverse: ChinaInverse = "iterative") -> _Framed: ...
 @overload
-def convert(points: _Geo, src: CRS | None, dst: CRS,
-            china_inverse: ChinaInverse = "iterative") -> _Geo: ...
+def convert(points: _Framed, src: CRS | None, dst: CRS,
+            china_inverse: ChinaInverse = "iterative") -> _Framed: ...
 @overload
 def convert(points: np.ma.MaskedArray[Any, Any], src: CRS, dst: CRS,
             china_inverse: ChinaInverse = "iterative") -> np.ma.MaskedArray[Any, Any]: ...
 @overload
+def convert(  # type: ignore[overload-overlap]  # geometries in, geometries out
+        points: npt.NDArray[np.object_], src: CRS, dst: CRS,
+        china_inverse: ChinaInverse = "iterative") -> npt.NDArray[np.object_]: ...
+@overload
 def convert(points: npt.ArrayLike, src: CRS, dst: CRS,
             china_inverse: ChinaInverse = "iterative") -> npt.NDArray[np.float64]: ...
+@overload
+def convert(points: shapely.Geometry, src: CRS, dst: CRS,
+            china_inverse: ChinaInverse = "iterative") -> shapely.Geometry: ...
 
 
 def convert(points: Any, src: CRS | None = None, dst: CRS | None = None,
