@@ -205,8 +205,8 @@ class GeoParquetConverter:
             c.stats.flat |= converted.stats.flat
             if c.covering is not None:
                 j = names.index(c.covering["xmin"][0])
-                columns[j] = _covering(pa, batch.column(j), c.covering, converted.row_low,
-                                       converted.row_high)
+                columns[j] = _covering(pa, batch.column(j), c.covering,
+                                       *converted.row_extents())
         self._rows += batch.num_rows
         if isinstance(batch, pa.RecordBatch):
             return pa.RecordBatch.from_arrays(columns, schema=self._schema)
