@@ -126,3 +126,31 @@ def test_a_column_of_nulls_is_converted_not_dropped():
     assert out.column("geometry").null_count == 3 and out.column("v").to_pylist() == [1, 2, 3]
     column = json.loads(out.schema.metadata[b"geo"])["columns"]["geometry"]
     assert column["geometry_types"] == [] and "bbox" not in column
+
+
+@pytest.mark.parametrize("suffix", [".gpkg", ".shp", ".fgb"])
+def test_other_vector_formats_read_through_pyogrio(tmp_path, suffix):
+    from geokern_tools._ogr import read_ogr
+
+    gdf = frame(POINTS[:2] + POINTS[3:])
+    path = tmp_path / f"in{suffix}"
+    gdf.to_file(path)
+    tables = list(read_ogr(path, batch_rows=2))
+    assert [t.num_rows for t in tables] == [2, 1]
+    converter = _geoparquet.GeoParquetConverter(tables[0].schema, None, "ecef")
+    out = pa.concat_tables([converter.convert(t) for t in tables])
+    name = converter.metadata()["primary_column"]
+    got = shapely.from_wkb(out.column(name).to_numpy(zero_copy_only=False))
+    order = out.column("n").to_numpy()  # FlatGeobuf's spatial index reorders the features
+    want = convert(gdf, dst="ecef").geometry.values[order]
+    assert shapely.equals_exact(got, want, 0).all()
+    assert out.column("s").to_pylist() == list(gdf["s"].iloc[order])
+
+
+def test_unreadable_vector_files_are_named(tmp_path):
+    from geokern_tools._ogr import read_ogr
+
+    path = tmp_path / "broken.gpkg"
+    path.write_bytes(b"not a geopackage")
+    with pytest.raises(ValueError, match="broken.gpkg: "):
+        list(read_ogr(path, where="broken.gpkg"))
