@@ -88,6 +88,8 @@ def test_dimensions_missing_and_empty():
     np.testing.assert_array_equal(coords(ecef[0]), convert([[116.4, 39.9, 0.0]], 4326, "ecef"))
     with pytest.raises(ValueError, match=r"geometry 0: ecef geometries must be 3-D"):
         convert(geoms, "ecef", "wgs84")
+    nothing = convert(gpd.GeoSeries([None, None], crs=4326), dst="ecef")
+    assert nothing.isna().all() and nothing.crs == 4978
 
 
 def test_m_values_are_kept():
