@@ -51,6 +51,7 @@ from geokern_tools._crs import CRS, crs_projjson, resolve
 __all__ = ["GeoJSONReader", "GeoJSONWriter", "scan_properties"]
 
 _BLOCK = 1 << 20
+_MAX_VALUE = 1 << 28  # the longest JSON value (a feature) read, in characters
 _DECODER = json.JSONDecoder()
 _GEOMETRY_TYPES = {"Point", "LineString", "Polygon", "MultiPoint", "MultiLineString",
                    "MultiPolygon", "GeometryCollection"}
@@ -79,6 +80,9 @@ class _Text:
 
     def more(self, size: int = _BLOCK) -> None:
         """Reads at least `size` more bytes, or to the end of the stream."""
+        if len(self.buf) - self.pos > _MAX_VALUE:
+            raise self.error(f"a JSON value longer than {_MAX_VALUE >> 20} MiB (or one that "
+                             "never ends)")
         block = self.stream.read(size)
         try:
             text = self.decoder.decode(block, final=not block)
@@ -87,11 +91,15 @@ class _Text:
             line = self.line_at(len(self.buf)) + before
             raise ValueError(f"{self.where}: line {line}: not UTF-8 text ({exc.reason})") from None
         self.done = not block
+        self.buf += text
+
+    def compact(self) -> None:
+        """Drops the text before the position once it is large (called
+        between values, never while looking ahead)."""
         if self.pos > _BLOCK:
             self.line += self.buf.count("\n", 0, self.pos)
             self.buf = self.buf[self.pos:]
             self.pos = 0
-        self.buf += text
 
     def peek(self) -> str:
         """The next character after blanks, "" at the end of the stream."""
@@ -123,7 +131,10 @@ class _Text:
                     self.pos = end
                     return value, line
             except json.JSONDecodeError as exc:
-                if self.done:
+                # The text may stop inside the value (then the error lies
+                # within a token of the end, or in an open string): read on.
+                cut = len(self.buf) - exc.pos <= 64 or exc.msg.startswith("Unterminated string")
+                if self.done or not cut:
                     raise self.error(exc.msg, exc.pos) from None
             self.more(size)
             size *= 2  # a long value is read in growing blocks, not parsed again per block
@@ -146,6 +157,7 @@ class _Feature:
 def _features(text: _Text, reader: GeoJSONReader) -> Iterator[_Feature]:
     """The features of the stream in order."""
     while text.peek():
+        text.compact()
         if text.peek() == "{" and _collection_follows(text):
             yield from _collection(text, reader)
         else:
@@ -188,6 +200,7 @@ def _collection(text: _Text, reader: GeoJSONReader) -> Iterator[_Feature]:
                 text.pos += 1
             else:
                 while True:
+                    text.compact()
                     value, line = text.value()
                     yield _feature(value, line, text.where)
                     if text.expect(",]") == "]":

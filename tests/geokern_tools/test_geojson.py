@@ -150,3 +150,13 @@ def test_rfc_7946_rules_are_kept():
         _geojson.GeoJSONWriter(io.StringIO()).write_table(gcj)
     with pytest.raises(ValueError, match="row 1: a NaN coordinate has no GeoJSON form"):
         _geojson.GeoJSONWriter(io.StringIO()).write_features(["POINT (1 2)", "POINT (NaN 1)"])
+
+
+def test_a_syntax_error_is_found_without_reading_on():
+    feature = json.dumps(FEATURES[0]).encode()
+    raw = b'{"type": "FeatureCollection", "features": [' + feature + b", {,"
+    raw += b", ".join([feature] * 100_000) + b"]}"
+    stream = io.BytesIO(raw)
+    with pytest.raises(ValueError, match="line 1: Expecting property name"):
+        list(_geojson.GeoJSONReader(stream))
+    assert stream.tell() <= 2 * _geojson._BLOCK < len(raw)
