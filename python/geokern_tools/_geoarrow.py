@@ -49,9 +49,9 @@ class ColumnStats:
     flat: bool = False  # some geometry had no z
 
     def add_coordinates(self, xyz: npt.NDArray[np.float64]) -> None:
-        # Column by column: a reduction over axis 0 of (M, 3) runs an inner
-        # loop of three elements, ten times slower.  fmin and fmax pass NaN
-        # over; min and max are faster where there is none.
+        # Column by column: a reduction over axis 0 of (M, 3) would run an
+        # inner loop of three elements.  fmin and fmax pass NaN over; min and
+        # max are faster where there is none.
         for k in range(3):
             column = xyz[:, k]
             low, high = column.min(initial=np.inf), column.max(initial=-np.inf)

@@ -18,8 +18,9 @@
 // SRID follows the type).  Each nested blob keeps the dimensions its own code
 // gives.  An empty point is written with NaN coordinates; it counts as one
 // coordinate here.
-// Source: OGC 06-103r4 (Simple Feature Access - Part 1, 8.2) and ISO/IEC
-// 13249-3 for the ISO codes; PostGIS's extended WKB for the flags.
+// Source: OGC 06-103r4 (Simple Feature Access, common architecture, 8.2)
+// and ISO/IEC 13249-3 for the ISO codes; PostGIS's extended WKB for the
+// flags.
 //
 // The functions check the structure as they go: every count against the
 // bytes that are left, nesting deeper than kMaxDepth levels, unknown types,
