@@ -154,3 +154,21 @@ def test_unreadable_vector_files_are_named(tmp_path):
     path.write_bytes(b"not a geopackage")
     with pytest.raises(ValueError, match="broken.gpkg: "):
         list(read_ogr(path, where="broken.gpkg"))
+
+
+def test_interleaved_coordinates_and_sliced_batches():
+    xyz = np.array([[116.4, 39.9, 5.0], [116.5, 40.0, 6.0], [2.0, 48.0, 1.0], [3.0, 49.0, 2.0]])
+    coords = pa.FixedSizeListArray.from_arrays(
+        pa.array(xyz.ravel()), type=pa.list_(pa.field("xyz", pa.float64()), 3))
+    lines = pa.ListArray.from_arrays(pa.array([0, 2, 2, 4], pa.int32()), coords,
+                                     mask=pa.array([False, True, False]))
+    table = pa.table({"geometry": lines, "v": [1, 2, 3]}).replace_schema_metadata(
+        {b"geo": json.dumps({"columns": {"geometry": {"encoding": "linestring"}}}).encode()})
+    out = _geoparquet.convert_table(table.slice(1), None, "webmercator")  # an offset array
+    column = out.column("geometry").combine_chunks()
+    assert column.null_count == 1 and column.type.value_type.value_field.name == "xyz"
+    got = np.array(column[1].as_py())
+    np.testing.assert_array_equal(got, convert(xyz[2:], "wgs84", "webmercator"))
+    from geokern_tools._geoarrow import to_shapely
+    assert to_shapely(column, "linestring")[0] is None
+
