@@ -27,6 +27,7 @@ import time
 import bench_china
 import bench_cli
 import bench_ecef
+import bench_geo
 import bench_memory
 import bench_mesh
 import bench_obb
@@ -107,6 +108,7 @@ def main():
             # The line-by-line Python reader alone would take most of the run.
             + section("footprint boxes", lambda: bench_obb.rows(python_reader=False))
             + section("China datums", bench_china.rows)
+            + section("geometries and GeoParquet tables", bench_geo.rows)
             + section("geokern convert", lambda: bench_cli.measure(CLI_ROWS, repeat=2)))
     threads = section("thread scaling, quiet and with one core busy", thread_timings)
     memory = section("peak extra memory, a fresh process per function", bench_memory.rows)

@@ -25,6 +25,8 @@ PEER_TARGETS = [
     ("generate_obb_2d_from_obj_file", "trimesh.load", 20.0),
     ("calculate_smooth_normals_cy", "open3d", 2.0),
     ("expand_crease_normals_mesh_cy", "trimesh", 60.0),
+    ("convert(GeoDataFrame, dst='ecef')", "GeoDataFrame.to_crs", 5.0),
+    ("convert(GeoDataFrame, dst=3857)", "GeoDataFrame.to_crs", 3.0),
 ]
 # Our time as a multiple of a plain copy of the input, at most.
 COPY_TARGETS = {name: 1.5 for name in (

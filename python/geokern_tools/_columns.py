@@ -14,16 +14,8 @@ from typing import Any
 import numpy as np
 
 from geokern_tools._convert import convert
+from geokern_tools._crs import AXES
 from geokern_tools._errors import DataError, UsageError
-
-#: The axis names written for each system's coordinates.
-AXES: dict[str, tuple[str, str, str]] = {
-    "wgs84": ("lon", "lat", "h"),
-    "gcj02": ("lon", "lat", "h"),
-    "bd09": ("lon", "lat", "h"),
-    "ecef": ("X", "Y", "Z"),
-    "webmercator": ("x", "y", "h"),
-}
 
 _KNOWN = [
     ("lon", "lat", "h"), ("lon", "lat", "height"), ("lon", "lat", "alt"), ("lon", "lat", "z"),

@@ -13,11 +13,11 @@ import sys
 from collections.abc import Callable, Sequence
 from typing import Any
 
-from geokern_tools._convert import CRS_NAMES, crs_name
+from geokern_tools._crs import crs_name, supported_text
 from geokern_tools._errors import DataError, UsageError
 from geokern_tools._scheduler import local_workers
 
-_CRS_HELP = f"one of {', '.join(CRS_NAMES)} or EPSG 4326, 4979, 4978, 3857"
+_CRS_HELP = f"one of {supported_text()}"
 
 
 def _crs(text: str) -> str:

@@ -2,6 +2,7 @@
 // china_batch_py.hpp).
 #include "tools_native/china_batch_py.hpp"
 
+#include "china/china_inverse.hpp"
 #include "china/datums.hpp"
 #include "module/parallel.hpp"
 #include "module/ref.hpp"
@@ -72,6 +73,9 @@ GK_CHINA_BATCH(wgs84_to_bd09);
 GK_CHINA_BATCH(bd09_to_wgs84);
 GK_CHINA_BATCH(gcj02_to_bd09);
 GK_CHINA_BATCH(bd09_to_gcj02);
+GK_CHINA_BATCH(gcj02_to_wgs84_iterative);
+GK_CHINA_BATCH(bd09_to_gcj02_iterative);
+GK_CHINA_BATCH(bd09_to_wgs84_iterative);
 
 #undef GK_CHINA_BATCH
 
@@ -92,6 +96,12 @@ PyMethodDef* china_batch_methods() {
         method_def<k_bd09_to_wgs84>(GK_DOC(bd09_to_wgs84, "BD-09 to WGS-84 (one step):")),
         method_def<k_gcj02_to_bd09>(GK_DOC(gcj02_to_bd09, "GCJ-02 to BD-09:")),
         method_def<k_bd09_to_gcj02>(GK_DOC(bd09_to_gcj02, "BD-09 to GCJ-02:")),
+        method_def<k_gcj02_to_wgs84_iterative>(
+            GK_DOC(gcj02_to_wgs84_iterative, "GCJ-02 to WGS-84 (iterated to 1e-12 degrees):")),
+        method_def<k_bd09_to_gcj02_iterative>(
+            GK_DOC(bd09_to_gcj02_iterative, "BD-09 to GCJ-02 (iterated to 1e-12 degrees):")),
+        method_def<k_bd09_to_wgs84_iterative>(
+            GK_DOC(bd09_to_wgs84_iterative, "BD-09 to WGS-84 (iterated to 1e-12 degrees):")),
         {nullptr, nullptr, 0, nullptr},
     };
     return methods;

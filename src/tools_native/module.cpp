@@ -1,7 +1,8 @@
 // geokern_tools._native: the module definition of the companion package's
 // native helper.
 //
-// Besides the China batches and build_info() it holds _noop2 and _noop3,
+// Besides the China batches, the WKB coordinates of a geometry column
+// (wkb_py.hpp) and build_info() it holds _noop2 and _noop3,
 // empty functions of geokern's own function type that the benchmarks take
 // as the floor of a scalar call (noop_py.hpp).
 //
@@ -20,6 +21,7 @@
 #include "tools_native/china_batch_py.hpp"
 #include "tools_native/init.hpp"
 #include "tools_native/noop_py.hpp"
+#include "tools_native/wkb_py.hpp"
 
 namespace gk::tools {
 
@@ -31,7 +33,8 @@ int native_exec(PyObject* module) {
     if (init_view_type() < 0) return -1;
     vector_path();  // chosen once, here, as geokern does
     if (PyModule_AddFunctions(module, china_batch_methods()) < 0 ||
-        PyModule_AddFunctions(module, build_info_methods()) < 0 || add_noop_functions(module) < 0) {
+        PyModule_AddFunctions(module, build_info_methods()) < 0 ||
+        PyModule_AddFunctions(module, wkb_methods()) < 0 || add_noop_functions(module) < 0) {
         return -1;
     }
     PyRef builtins(PyImport_ImportModule("builtins"));
@@ -54,7 +57,7 @@ PyModuleDef_Slot native_slots[] = {
 PyModuleDef native_def = {
     PyModuleDef_HEAD_INIT,
     "geokern_tools._native",
-    "Native batches of the China datum conversions for geokern_tools.",
+    "Native batches of the China datum conversions and WKB coordinates for geokern_tools.",
     0,        // m_size: the state is process-wide
     nullptr,  // m_methods: added by the exec step
     native_slots,

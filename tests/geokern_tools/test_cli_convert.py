@@ -129,6 +129,7 @@ def test_npy_keeps_two_columns_and_ecef_adds_one(tmp_path):
 
 @pytest.mark.parametrize("args,message", [
     (["--from", "nowhere", "--to", "ecef"], "unknown reference system"),
+    (["--from", "²", "--to", "ecef"], "unknown reference system '²'; expected one of wgs84"),
     (["--from", "wgs84"], "required: --to"),
     (["--from", "wgs84", "--to", "ecef", "--columns", "a"], "two or three"),
     (["--from", "wgs84", "--to", "ecef", "--scheduler", "local"], "-o"),

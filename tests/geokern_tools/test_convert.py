@@ -1,4 +1,5 @@
-"""geokern_tools.convert: every pair of reference systems, column rules, errors."""
+"""geokern_tools.convert on arrays: every pair of reference systems, column
+rules, masked arrays, errors."""
 import itertools
 
 import numpy as np
@@ -63,7 +64,7 @@ def sample(src):
 @pytest.mark.parametrize("src, dst", list(itertools.product(CRS_NAMES, repeat=2)))
 def test_every_pair_equals_the_module_functions(src, dst):
     pts = sample(src)
-    got = convert(pts, src, dst)
+    got = convert(pts, src, dst, china_inverse="one-step")
     assert got.dtype == np.float64 and got.flags.c_contiguous and got.shape == pts.shape
     assert got is not pts and not np.shares_memory(got, pts)
     np.testing.assert_array_equal(bits(got), bits(reference(pts, src, dst)))
@@ -115,12 +116,26 @@ def test_empty_input():
     assert convert(np.empty((0, 3)), "ecef", "gcj02").shape == (0, 3)
 
 
+def test_masked_rows_stay_masked():
+    pts = np.ma.MaskedArray(WGS84.copy(), mask=False)
+    pts[1, 2] = np.ma.masked
+    pts.data[1, 2] = 1e20  # what lies under the mask does not matter
+    got = convert(pts, "wgs84", "ecef")
+    assert isinstance(got, np.ma.MaskedArray)
+    np.testing.assert_array_equal(got.mask, np.repeat([[False], [True]] + [[False]] * 6, 3, 1))
+    want = convert(WGS84, "wgs84", "ecef")
+    np.testing.assert_array_equal(got.data[~got.mask.any(1)], np.delete(want, 1, axis=0))
+    assert isinstance(convert(np.ma.MaskedArray(WGS84[:, :2]), 4326, 3857), np.ma.MaskedArray)
+
+
 @pytest.mark.parametrize("points, src, dst, error, match", [
-    (WGS84, "wgs72", "ecef", ValueError, "unknown reference system 'wgs72'"),
-    (WGS84, "wgs84", 2154, ValueError, "unknown reference system 2154"),
+    (WGS84, "wgs72", "ecef", ValueError, r"unsupported reference system EPSG:4322 \(WGS 72\)"),
+    (WGS84, "wgs84", 2154, ValueError, "unsupported reference system EPSG:2154"),
     (WGS84, "EPSG:", "ecef", ValueError, "unknown reference system"),
-    (WGS84, True, "ecef", TypeError, "name or an EPSG code"),
-    (WGS84, 4326.0, "ecef", TypeError, "name or an EPSG code"),
+    (WGS84, True, "ecef", TypeError, "name, an EPSG code"),
+    (WGS84, 4326.0, "ecef", TypeError, "name, an EPSG code"),
+    (WGS84, None, "ecef", TypeError, "needs src for coordinate arrays"),
+    (WGS84, "wgs84", None, TypeError, "needs dst"),
     (WGS84[0], "wgs84", "ecef", ValueError, r"shape \(N, 2\) or \(N, 3\), got \(3,\)"),
     (np.zeros((2, 4)), "wgs84", "ecef", ValueError, r"got \(2, 4\)"),
     (WGS84[:, :2], "ecef", "wgs84", ValueError, "ecef points must have 3 columns"),
@@ -131,3 +146,8 @@ def test_empty_input():
 def test_errors(points, src, dst, error, match):
     with pytest.raises(error, match=match):
         convert(points, src, dst)
+
+
+def test_the_inverse_is_one_of_two():
+    with pytest.raises(ValueError, match="china_inverse must be 'iterative' or 'one-step'"):
+        convert(WGS84, "gcj02", "wgs84", china_inverse="exact")

@@ -60,7 +60,7 @@ def test_arrays_equal_one_call(client, src, dst, columns):
 
 
 @pytest.mark.parametrize("darr, src, message", [
-    (da.zeros((4, 3)), "nad27", "unknown reference system"),
+    (da.zeros((4, 3)), "nad27", r"unsupported reference system EPSG:4267 \(NAD27\)"),
     (da.zeros((4, 2)), "ecef", "ecef points must have 3 columns"),
     (da.zeros((4, 2), dtype=complex), "wgs84", "real numbers"),
 ])

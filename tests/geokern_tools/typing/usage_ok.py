@@ -1,10 +1,13 @@
 """Typed use of geokern and geokern_tools; mypy must accept it."""
+from typing import Any
+
 import numpy as np
 import numpy.typing as npt
+import pyproj
 
 import geokern
 import geokern_tools
-from geokern_tools import convert
+from geokern_tools import convert, crs_projjson, crs_wkt
 
 rows: npt.NDArray[np.float64] = np.array([[116.4, 39.9, 44.0]])
 ecef: npt.NDArray[np.float64] = geokern.geodetic2ecef_fast_array(rows)
@@ -30,3 +33,8 @@ eye = geokern.np.eye(3)
 out: npt.NDArray[np.float64] = convert([[116.4, 39.9]], "wgs84", "EPSG:4978")
 out = convert(rows, 4326, "gcj02")
 systems: tuple[str, ...] = geokern_tools.CRS_NAMES
+back_to_wgs84: npt.NDArray[np.float64] = convert(rows, "gcj02", "wgs84", china_inverse="one-step")
+masked: np.ma.MaskedArray[Any, Any] = convert(np.ma.masked_invalid(rows), 4326, "ecef")
+merc = convert(rows, pyproj.CRS(4326), {"id": {"authority": "EPSG", "code": 3857}})
+label: dict[str, Any] = crs_projjson("gcj02")
+wkt2: str = crs_wkt(pyproj.CRS("OGC:CRS84"))
