@@ -120,21 +120,26 @@ gk_build_root() {
 # namespace, so they vanish when the command ends, whatever way it ends.
 gk_in_root() {
     gk_need_root_user
-    local root
+    local root npm=
     root=$(gk_root_path)
     exec 9>"$GK_LOCK"
-    flock 9
-    gk_build_root "$root"
-    touch "$root"
-    # Roots without npm (the bare root of the wheel tests) go without them.
-    GK_NPM_DIR=
-    if [ -x "$root/usr/bin/npm" ]; then
-        GK_NPM_DIR=$(gk_npm_path)
-        gk_build_npm "$root" "$GK_NPM_DIR"
-        touch "$GK_NPM_DIR"
-    fi
+    # A shared lock is enough when everything is built already; an exclusive
+    # one, taken only to build, would wait for every command running in the
+    # root to end.
     flock -s 9
-    GK_NPM_DIR=$GK_NPM_DIR unshare --mount --propagation private -- \
+    if [ -x "$root/usr/bin/npm" ]; then npm=$(gk_npm_path); fi
+    if [ ! -d "$root" ] || { [ -n "$npm" ] && [ ! -d "$npm" ]; }; then
+        flock 9
+        gk_build_root "$root"
+        # Roots without npm (the bare root of the wheel tests) go without it.
+        if [ -x "$root/usr/bin/npm" ]; then
+            npm=$(gk_npm_path)
+            gk_build_npm "$root" "$npm"
+        fi
+        flock -s 9
+    fi
+    touch "$root" ${npm:+"$npm"}
+    GK_NPM_DIR=$npm unshare --mount --propagation private -- \
         bash "$GK_TOOLS/enter-root.sh" "$root" "$GK_CHECKOUT" "$@"
 }
 
