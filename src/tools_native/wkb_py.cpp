@@ -15,6 +15,9 @@ namespace gk::tools {
 
 namespace {
 
+// Below this many geometries a walk is cheaper than waking the thread team.
+constexpr Py_ssize_t kSerialRows = 1024;
+
 // One acquired buffer, released on every path.
 class Buffer {
 public:
@@ -164,7 +167,7 @@ PyObject* coordinates_body(Call& call) {
         PyErr_NoMemory();
         return call.fail();
     }
-    bool done = parallel_rows(n, [&](Py_ssize_t i) {
+    bool done = parallel_rows(n, kSerialRows, [&](Py_ssize_t i) {
         wkb::Blob blob;
         bool bad;
         uint64_t found = 0;
@@ -188,7 +191,7 @@ PyObject* coordinates_body(Call& call) {
         return call.fail();
     }
     double* out = xyz.data<double>();
-    done = parallel_rows(n, [&](Py_ssize_t i) {
+    done = parallel_rows(n, kSerialRows, [&](Py_ssize_t i) {
         wkb::Blob blob;
         bool bad;
         const uint64_t capacity = start[i + 1] - start[i];
@@ -223,7 +226,7 @@ PyObject* rewrite_body(Call& call) {
         PyErr_NoMemory();
         return call.fail();
     }
-    bool done = parallel_rows(n, [&](Py_ssize_t i) {
+    bool done = parallel_rows(n, kSerialRows, [&](Py_ssize_t i) {
         wkb::Blob blob;
         bool bad;
         if (column.blob(i, blob, bad)) {
@@ -252,7 +255,7 @@ PyObject* rewrite_body(Call& call) {
     int64_t* offsets = offsets_buf.data<int64_t>();
     for (Py_ssize_t i = 0; i <= n; ++i) offsets[i] = static_cast<int64_t>(bytes_at[i]);
     uint8_t* out = data_buf.data<uint8_t>();
-    done = parallel_rows(n, [&](Py_ssize_t i) {
+    done = parallel_rows(n, kSerialRows, [&](Py_ssize_t i) {
         wkb::Blob blob;
         bool bad;
         const uint64_t size = bytes_at[i + 1] - bytes_at[i];
