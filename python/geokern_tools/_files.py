@@ -11,10 +11,10 @@ from collections.abc import Iterator
 from concurrent.futures import Future, ThreadPoolExecutor
 from typing import IO, Any
 
-from geokern_tools._columnar import (NPY_MAGIC, PARQUET_MAGIC, NpyReader, NpyWriter,
-                                     ParquetReader, ParquetWriter)
-from geokern_tools._columns import convert_table, output_names, pick_columns
+from geokern_tools._coordinate_columns import convert_table, output_names, pick_columns
 from geokern_tools._errors import DataError, UsageError
+from geokern_tools._npy import NPY_MAGIC, NpyReader, NpyWriter
+from geokern_tools._parquet import PARQUET_MAGIC, ParquetReader, ParquetWriter
 from geokern_tools._text import WHITESPACE, TextReader, TextWriter
 
 #: Block size of text reads and row count of Parquet and .npy batches; the

@@ -57,7 +57,7 @@ def _import_dask() -> Any:
 
 
 def _cmd_convert(args: argparse.Namespace) -> int:
-    from geokern_tools._columns import parse_columns
+    from geokern_tools._coordinate_columns import parse_columns
     from geokern_tools._files import check_output, convert_files
 
     columns = parse_columns(args.columns)

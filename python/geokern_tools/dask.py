@@ -34,7 +34,7 @@ import dask
 import dask.array as da
 import dask.bag as db
 
-from geokern_tools._columns import convert_table, output_names, pick_columns
+from geokern_tools._coordinate_columns import convert_table, output_names, pick_columns
 from geokern_tools._convert import CRS, check_points, crs_name, result_columns
 from geokern_tools._convert import convert as _convert_points
 from geokern_tools._errors import DataError
@@ -211,7 +211,7 @@ def parquet_files(inputs: Sequence[str]) -> list[str]:
 def _convert_parquet_file(path: str, output: str, src: str, dst: str,
                           columns: Sequence[str] | None) -> int:
     """Converts one Parquet file into the file `output`, batch by batch, with
-    the column rules of `geokern convert` (geokern_tools._columns); the
+    the column rules of `geokern convert` (geokern_tools._coordinate_columns); the
     number of rows.  The file is written under a temporary name and renamed
     at the end, so a task run again after a lost worker leaves one complete
     file."""
