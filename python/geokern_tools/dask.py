@@ -146,11 +146,8 @@ def footprints(paths: Sequence[str],
 # in its workers, which also freezes glibc's mmap threshold at 128 KiB: every
 # chunk's result array is then fresh memory from the kernel, faulted in page
 # by page.  Arrays up to 64 MiB therefore come from the heap, which keeps up
-# to 128 MiB of free memory before trimming.  Measured on two cores (one or
-# two runs each): converting 1 000 000-row chunks to ECEF on one thread,
-# 7.5 ms per chunk with the heap reused against 12.4 ms with fresh memory; a
-# 10-file Parquet dataset on a running two-worker cluster, 1.4-1.8 s against
-# 4.1-4.3 s; persisted arrays, no difference beyond the noise.
+# to 128 MiB of free memory before trimming (figures in the changelog and
+# bench/bench_dask.py).
 _WORKER_MALLOC = {
     "distributed.nanny.pre-spawn-environ.MALLOC_MMAP_THRESHOLD_": 64 << 20,
     "distributed.nanny.pre-spawn-environ.MALLOC_TRIM_THRESHOLD_": 128 << 20,
