@@ -5,12 +5,37 @@ China datums; `read_obj`, `write_obj` and `footprint` handle mesh files; the
 `geokern` command (`geokern_tools.cli`) does the same jobs on files.
 """
 
-from importlib.metadata import version as _version
+from typing import TYPE_CHECKING, Any
 
-from geokern_tools._convert import CRS_NAMES, convert
-from geokern_tools._footprint import footprint
-from geokern_tools._obj import read_obj, write_obj
+if TYPE_CHECKING:
+    from geokern_tools._convert import CRS_NAMES, convert
+    from geokern_tools._footprint import footprint
+    from geokern_tools._obj import read_obj, write_obj
 
-__version__: str = _version("geokern")
+    __version__: str
 
 __all__ = ["CRS_NAMES", "convert", "footprint", "read_obj", "write_obj", "__version__"]
+
+# The names are imported on first use, so that the command starts (and
+# takes over Ctrl-C) before numpy and geokern are loaded.
+_HOMES = {"CRS_NAMES": "_convert", "convert": "_convert", "footprint": "_footprint",
+          "read_obj": "_obj", "write_obj": "_obj"}
+
+
+def __getattr__(name: str) -> Any:
+    import importlib
+
+    if name == "__version__":
+        from importlib.metadata import version
+
+        value: Any = version("geokern")
+    elif name in _HOMES:
+        value = getattr(importlib.import_module(f"geokern_tools.{_HOMES[name]}"), name)
+    else:
+        raise AttributeError(f"module 'geokern_tools' has no attribute {name!r}")
+    globals()[name] = value
+    return value
+
+
+def __dir__() -> list[str]:
+    return sorted(set(globals()) | set(__all__))
