@@ -61,6 +61,8 @@ from geokern_tools._errors import UsageError
 from geokern_tools._signals import deferred
 
 _MARK = ".geokern-"
+#: Errors of writing a file (rather than of reading one).
+_WRITE_ERRORS = frozenset({errno.ENOSPC, errno.EDQUOT, errno.EFBIG, errno.EROFS, errno.EIO})
 #: A temporary whose process is alive is left alone unless it is this old
 #: and unlocked (its process number then belongs to another process).
 _STALE_SECONDS = 600
@@ -444,7 +446,13 @@ def output_path(path: str | None, inputs: Sequence[str] = ()) -> Iterator[str]:
         _refuse_inputs(target, inputs)
         fd, temporary = _temporary_file(target)
         try:
-            yield temporary
+            try:
+                yield temporary
+            except OSError as exc:
+                if exc.filename == temporary or (exc.filename is None
+                                                 and exc.errno in _WRITE_ERRORS):
+                    raise named(exc, target.display) from exc
+                raise
             with deferred():
                 _commit(temporary, target, 0o666)
         except BaseException:
