@@ -50,6 +50,14 @@ def _note(text: str) -> None:
 
 
 def _import_dask() -> Any:
+    import logging
+
+    # The command reports a failed task in one line.  Dask's own logs of it
+    # (a traceback from every worker process; the scheduler's and asyncio's
+    # complaints when Ctrl-C stops a cluster that is starting) stay quiet:
+    # in the worker processes unless the environment asks for them.
+    os.environ.setdefault("DASK_LOGGING__DISTRIBUTED", "critical")
+    logging.disable(logging.CRITICAL)
     try:
         import geokern_tools.dask as gk_dask
     except ImportError as exc:
