@@ -5,9 +5,12 @@ China datums; `read_obj`, `write_obj` and `footprint` handle mesh files; the
 `geokern` command (`geokern_tools.cli`) does the same jobs on files.
 """
 
-from typing import TYPE_CHECKING, Any
+from __future__ import annotations
 
+TYPE_CHECKING = False  # typing itself is not imported: see __getattr__
 if TYPE_CHECKING:
+    from typing import Any
+
     from geokern_tools._convert import CRS_NAMES, convert
     from geokern_tools._footprint import footprint
     from geokern_tools._obj import read_obj, write_obj
@@ -17,7 +20,7 @@ if TYPE_CHECKING:
 __all__ = ["CRS_NAMES", "convert", "footprint", "read_obj", "write_obj", "__version__"]
 
 # The names are imported on first use, so that the command starts (and
-# takes over Ctrl-C) before numpy and geokern are loaded.
+# takes over Ctrl-C) before numpy, geokern or even typing are loaded.
 _HOMES = {"CRS_NAMES": "_convert", "convert": "_convert", "footprint": "_footprint",
           "read_obj": "_obj", "write_obj": "_obj"}
 

@@ -40,6 +40,7 @@ def exit_status(exc: KeyboardInterrupt) -> int:
 
 _deferring = 0
 _pending: int | None = None
+_settled = False
 
 
 def _raise(signum: int) -> None:
@@ -50,6 +51,8 @@ def _raise(signum: int) -> None:
 
 def _handler(signum: int, frame: FrameType | None) -> None:
     global _pending
+    if _settled:
+        return
     if _deferring:
         _pending = _pending or signum
         return
@@ -57,9 +60,11 @@ def _handler(signum: int, frame: FrameType | None) -> None:
 
 
 @contextlib.contextmanager
-def handled() -> Iterator[None]:
-    """Installs the handlers for the block and restores the previous ones."""
-    global _pending
+def handled(restore: bool = True) -> Iterator[None]:
+    """Installs the handlers for the block and restores the previous ones;
+    with `restore` false they stay and ignore what arrives after the block
+    (the process is about to exit with the block's status)."""
+    global _pending, _settled
     previous: dict[int, object] = {}
     for signum in EXIT_STATUS:
         current = signal.getsignal(signum)
@@ -67,12 +72,15 @@ def handled() -> Iterator[None]:
         if current is wanted:
             previous[signum] = current
             signal.signal(signum, _handler)
-    _pending = None
+    _pending, _settled = None, False
     try:
         yield
     finally:
-        for signum, handler in previous.items():
-            signal.signal(signum, handler)  # type: ignore[arg-type]
+        if restore:
+            for signum, handler in previous.items():
+                signal.signal(signum, handler)  # type: ignore[arg-type]
+        else:
+            _settled = True
 
 
 @contextlib.contextmanager

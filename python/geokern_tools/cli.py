@@ -8,19 +8,24 @@ group); 2 for bad usage; 130 after Ctrl-C (SIGINT), 143 after SIGTERM and
 """
 from __future__ import annotations
 
-import argparse
-import json
 import os
 import sys
-from collections.abc import Callable, Sequence
-from typing import Any
 
+# Only what main() needs to take over the signals is imported up front, so
+# that the window in which Ctrl-C still meets Python's start-up is short.
 from geokern_tools._errors import DataError, UsageError
-from geokern_tools._scheduler import local_workers
 from geokern_tools._signals import exit_status, handled
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    import argparse
+    from collections.abc import Callable, Sequence
+    from typing import Any
 
 
 def _crs(text: str) -> str:
+    import argparse
+
     from geokern_tools._convert import crs_name
 
     try:
@@ -31,6 +36,10 @@ def _crs(text: str) -> str:
 
 def _scheduler(text: str) -> str:
     """"local", "local:N" or the address of a running Dask scheduler."""
+    import argparse
+
+    from geokern_tools._scheduler import local_workers
+
     try:
         if local_workers(text) is not None:
             return text
@@ -106,6 +115,8 @@ def _footprints(paths: list[str], jobs: int, scheduler: str | None
 
 
 def _cmd_footprint(args: argparse.Namespace) -> int:
+    import json
+
     from geokern_tools._footprint import UNREADABLE
     from geokern_tools._output import output_file
 
@@ -220,6 +231,8 @@ def _add_scheduler(parser: argparse.ArgumentParser, job: str) -> None:
 
 
 def build_parser() -> argparse.ArgumentParser:
+    import argparse
+
     from geokern_tools import __version__
     from geokern_tools._convert import CRS_NAMES
 
@@ -320,9 +333,11 @@ def _run(parser: argparse.ArgumentParser, argv: Sequence[str] | None) -> int:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    """Runs the command; returns its exit status."""
+    """Runs the command; returns its exit status.  Without `argv` (the
+    process's own command line) a signal after the run no longer changes
+    that status."""
     _occupy_closed_descriptors()
-    with handled():
+    with handled(restore=argv is not None):
         try:
             return _run(build_parser(), argv)
         except KeyboardInterrupt as exc:
