@@ -1,5 +1,6 @@
 import os
 import shutil
+import signal
 import subprocess
 import sys
 
@@ -18,10 +19,22 @@ def run_geokern(*args, stdin=None, env=None, cwd=None, **popen):
     return proc
 
 
-def start_geokern(*args, **popen):
-    """Starts the `geokern` command (stderr piped); returns the Popen."""
+def default_signals(ignored=()):
+    """For preexec_fn: the interrupting signals at their defaults, whatever
+    the test run inherited (a background job starts with SIGINT ignored),
+    except those in `ignored`."""
+    def reset():
+        for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            signal.signal(signum, signal.SIG_IGN if signum in ignored else signal.SIG_DFL)
+    return reset
+
+
+def start_geokern(*args, ignored=(), **popen):
+    """Starts the `geokern` command (stderr piped) with the interrupting
+    signals at their defaults (or ignored); returns the Popen."""
     popen.setdefault("stderr", subprocess.PIPE)
-    return subprocess.Popen([geokern_command(), *map(str, args)], **popen)
+    return subprocess.Popen([geokern_command(), *map(str, args)],
+                            preexec_fn=default_signals(ignored), **popen)
 
 
 def temporaries(folder):

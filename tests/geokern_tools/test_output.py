@@ -257,6 +257,19 @@ def test_signals_mid_write_exit_cleanly(tmp_path, signum, suffix):
     assert temporaries(tmp_path) == []
 
 
+@pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGHUP])
+def test_a_signal_ignored_at_start_stays_ignored(tmp_path, signum):
+    # As under nohup, or for a background job of a shell without job control.
+    out = tmp_path / "out.csv"
+    proc = start_geokern(*CONVERT, "-o", out, stdin=subprocess.PIPE, ignored=(signum,))
+    feed_and_wait(proc, tmp_path)
+    proc.send_signal(signum)
+    proc.stdin.write("".join(ROWS.splitlines(keepends=True)[1100:]).encode())
+    _, err = proc.communicate(timeout=30)
+    assert (proc.returncode, err) == (0, b"")
+    assert out.read_text().count("\n") == 2001
+
+
 def test_sigkill_leaves_one_temporary_that_the_next_run_removes(old, tmp_path):
     source, out = old
     proc = start_geokern(*CONVERT, "-o", out, stdin=subprocess.PIPE)
