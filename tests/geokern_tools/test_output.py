@@ -130,7 +130,7 @@ def test_fifos_devices_and_links_are_written_into(old, tmp_path):
     fifo = tmp_path / "fifo.csv"
     os.mkfifo(fifo)
     got = []
-    reader = threading.Thread(target=lambda: got.append(fifo.read_bytes()))
+    reader = threading.Thread(target=lambda: got.append(fifo.read_bytes()), daemon=True)
     reader.start()
     proc = run_geokern(*CONVERT, source, "-o", fifo)
     reader.join(30)
@@ -234,11 +234,15 @@ def feed_and_wait(proc, folder, rows=ROWS):
     """Feeds half of the rows, waits for the output's temporary, feeds a
     little more: the command is then in the middle of writing."""
     lines = rows.splitlines(keepends=True)
-    proc.stdin.write("".join(lines[:1000]).encode())
-    proc.stdin.flush()
-    wait_for(lambda: temporaries(folder))
-    proc.stdin.write("".join(lines[1000:1100]).encode())
-    proc.stdin.flush()
+    try:
+        proc.stdin.write("".join(lines[:1000]).encode())
+        proc.stdin.flush()
+        wait_for(lambda: temporaries(folder))
+        proc.stdin.write("".join(lines[1000:1100]).encode())
+        proc.stdin.flush()
+    except BaseException:
+        proc.kill()
+        raise
     time.sleep(0.2)
 
 
