@@ -270,6 +270,20 @@ def processing_worker(client):
     raise AssertionError("no task started")
 
 
+def wait_for_writing(pid, inputs):
+    """Waits until process `pid` has a file open beside the folder
+    `inputs`: it is writing an output."""
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline:
+        for fd in os.listdir(f"/proc/{pid}/fd"):
+            with contextlib.suppress(OSError):
+                target = os.readlink(f"/proc/{pid}/fd/{fd}")
+                if target.startswith(str(inputs.parent)) and not target.startswith(str(inputs)):
+                    return
+        time.sleep(0.005)
+    raise AssertionError("no output file opened")
+
+
 @pytest.mark.parametrize("allowed_failures", [3, 0])
 def test_a_killed_worker_leaves_no_partial_file(client, tmp_path, allowed_failures):
     inputs = running_dataset(tmp_path / "in")
@@ -282,9 +296,7 @@ def test_a_killed_worker_leaves_no_partial_file(client, tmp_path, allowed_failur
             job = pool.submit(gk_dask.convert_parquet_dataset, inputs, str(out), "wgs84", "ecef",
                               None, client.scheduler.address)
             pid = processing_worker(client)
-            wait = time.monotonic() + 30
-            while not staged_temporaries(out) and time.monotonic() < wait:
-                time.sleep(0.01)
+            wait_for_writing(pid, tmp_path / "in")
             os.kill(pid, signal.SIGKILL)
             if allowed_failures:
                 assert job.result(timeout=90) == 3_000_000
