@@ -13,6 +13,7 @@ import geokern
 from geokern_tools._convert import convert
 from geokern_tools._footprint import footprint_with_note
 from geokern_tools._obj import read_obj, write_obj
+from geokern_tools._output import output_path
 
 SAMPLES = resources.files("geokern_tools") / "samples"
 EARTH_RADIUS = 6378137.0  # m, to express angle errors as distances
@@ -113,7 +114,8 @@ def _normals(models: list[str], out: str) -> None:
               f"({split} split off across sharper edges)")
     _, normals, new_idx, source = geokern.expand_crease_normals_mesh_cy(pos, idx, 60.0)
     target = os.path.join(out, "block_normals.obj")
-    write_obj(target, vertices[source.astype(np.intp)], new_idx.reshape(-1, 3), normals)
+    with output_path(target) as path:
+        write_obj(path, vertices[source.astype(np.intp)], new_idx.reshape(-1, 3), normals)
     print(f"  geokern normals block.obj {target} --mode crease --angle 60")
 
 
@@ -136,7 +138,8 @@ def _picture(found: list[Model], out: str) -> str:
     ax.set_ylabel("north (m)")
     ax.set_title("geokern demo: footprint boxes of the sample city block")
     target = os.path.join(out, "geokern-demo.png")
-    fig.savefig(target)
+    with output_path(target) as path:
+        fig.savefig(path, format="png")
     plt.close(fig)
     return target
 

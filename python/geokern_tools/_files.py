@@ -1,20 +1,20 @@
-"""Converting coordinate files: picks the reader and writer for each kind,
-streams the batches through the conversion, and writes the output beside its
-final place, renaming it only when everything has succeeded."""
+"""Converting coordinate files: picks the reader and writer for each kind
+and streams the batches through the conversion into one output, which
+appears whole or not at all (geokern_tools._output)."""
 from __future__ import annotations
 
 import contextlib
 import os
 import sys
-import tempfile
 from collections.abc import Iterator
 from concurrent.futures import Future, ThreadPoolExecutor
 from typing import IO, Any
 
-from geokern_tools._columnar import (NPY_MAGIC, PARQUET_MAGIC, NpyReader, NpyWriter,
-                                     ParquetReader, ParquetWriter)
-from geokern_tools._columns import convert_table, output_names, pick_columns
-from geokern_tools._errors import DataError, UsageError
+from geokern_tools._coordinate_columns import AXES, convert_table, output_names, pick_columns
+from geokern_tools._errors import DataError
+from geokern_tools._npy import NPY_MAGIC, NpyReader, NpyWriter, check_numbers
+from geokern_tools._output import output_file
+from geokern_tools._parquet import PARQUET_MAGIC, ParquetReader, ParquetWriter
 from geokern_tools._text import WHITESPACE, TextReader, TextWriter
 
 #: Block size of text reads and row count of Parquet and .npy batches; the
@@ -57,38 +57,10 @@ def _open_input(path: str) -> Iterator[tuple[str, Any, str]]:
         yield path, (path if kind != "text" else f), kind
 
 
-@contextlib.contextmanager
-def atomic_output(path: str | None, binary_ok: bool = True) -> Iterator[IO[bytes]]:
-    """A stream for the output: a temporary file renamed over `path` on
-    success and removed on failure, or standard output for None or "-"."""
-    if path is None or path == "-":
-        yield sys.stdout.buffer
-        sys.stdout.buffer.flush()
-        return
-    folder = os.path.dirname(os.path.abspath(path))
-    fd, temporary = tempfile.mkstemp(dir=folder, prefix=f".{os.path.basename(path)}.",
-                                     suffix=".part")
-    try:
-        with os.fdopen(fd, "wb") as f:
-            yield f
-        os.chmod(temporary, 0o666 & ~_umask())
-        os.replace(temporary, path)
-    except BaseException:
-        with contextlib.suppress(OSError):
-            os.unlink(temporary)
-        raise
-
-
-def _umask() -> int:
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
-
-
 def _progress(inputs: list[str]) -> Any:
     """A tqdm bar on standard error for large inputs when it is a terminal."""
     sizes = [os.path.getsize(p) for p in inputs if p != "-" and os.path.isfile(p)]
-    if not sys.stderr.isatty() or sum(sizes) < PROGRESS_BYTES:
+    if sys.stderr is None or not sys.stderr.isatty() or sum(sizes) < PROGRESS_BYTES:
         return None
     try:
         from tqdm import tqdm
@@ -124,6 +96,39 @@ def _writer(stream: IO[bytes], kind: str, reader: Any, names: list[str]) -> Any:
     return TextWriter(stream, delimiter, names if reader.header else None)
 
 
+def _empty_table(reader: Any) -> Any:
+    """A table without rows of the reader's columns and types."""
+    import pyarrow as pa
+
+    schema = getattr(reader, "schema", None)
+    if schema is None:  # text: coordinates as numbers, the rest as text
+        schema = pa.schema([(f"c{i}", pa.float64() if i in reader.picked else pa.string())
+                            for i in range(len(reader.names))])
+    return schema.empty_table()
+
+
+def _text_fault(table: Any, names: list[str], first_row: int) -> str | None:
+    """Why a text output refused `table`: a column of bytes that are not
+    UTF-8 (as a Parquet binary column may hold); None if none is."""
+    import pyarrow as pa
+    import pyarrow.compute as pc
+
+    for column, name in zip(table.columns, names):
+        if not pa.types.is_binary(column.type) and not pa.types.is_large_binary(column.type):
+            continue
+        try:
+            pc.cast(column, pa.string())
+        except pa.ArrowInvalid:
+            for row, value in enumerate(column.to_pylist()):
+                try:
+                    if value is not None:
+                        value.decode("utf-8")
+                except UnicodeDecodeError:
+                    return (f"row {first_row + row}: column {name!r} holds bytes that are not "
+                            "UTF-8 text; write Parquet to keep them")
+    return None
+
+
 class _BackgroundWriter:
     """Writes each converted batch on a second thread while the next one is
     read and converted (Arrow's parsing, formatting and writing release the
@@ -132,54 +137,101 @@ class _BackgroundWriter:
     def __init__(self) -> None:
         self.pool = ThreadPoolExecutor(1)
         self.pending: Future[None] | None = None
-        self.name = ""
+        self.batch: tuple[Any, list[str], str, int] | None = None
 
-    def submit(self, writer: Any, table: Any, name: str) -> None:
+    def submit(self, writer: Any, table: Any, names: list[str], name: str,
+               first_row: int) -> None:
+        """Writes `table` (columns `names`, rows from `first_row` of the
+        input `name`) once the previous batch is written."""
         self.wait()
-        self.name = name
+        self.batch = table, names, name, first_row
         self.pending = self.pool.submit(writer.write, table)
 
     def wait(self) -> None:
-        if self.pending is not None:
-            pending, self.pending = self.pending, None
-            try:
-                pending.result()
-            except DataError as exc:
-                raise DataError(f"{self.name}: {exc}") from None
+        import pyarrow as pa
+
+        if self.pending is None or self.batch is None:
+            return
+        (pending, self.pending), (table, names, name, first_row) = (self.pending, None), self.batch
+        self.batch = None
+        try:
+            pending.result()
+        except DataError as exc:
+            raise DataError(f"{name}: {exc}") from exc
+        except pa.ArrowInvalid as exc:
+            fault = _text_fault(table, names, first_row)
+            raise DataError(f"{name}: {fault or f'cannot write the output ({exc})'}") from exc
 
     def close(self) -> None:
         self.pool.shutdown(wait=True)
 
 
-def _convert_into(stream: IO[bytes], inputs: list[str], out_kind: str | None, src: str, dst: str,
+class _Output:
+    """The writer of the output, made for the first input with columns."""
+
+    def __init__(self, stream: IO[bytes], kind: str | None, dst: str) -> None:
+        self.stream, self.kind, self.dst = stream, kind, dst
+        self.writer: Any = None
+        self.names: list[str] = []
+        self.first: tuple[Any, str] | None = None
+        self.rows = 0
+
+    def start(self, reader: Any, kind: str, name: str, names: list[str]) -> None:
+        if self.writer is None:
+            self.kind = self.kind or kind
+            self.writer, self.names = _writer(self.stream, self.kind, reader, names), names
+            self.first = reader, name
+        elif names != self.names:
+            raise DataError(f"{name}: columns {names} differ from those of the first input "
+                            f"{self.names}")
+
+    def close(self, src: str) -> None:
+        """Completes the output; without rows, a file of its kind that holds
+        none (Parquet with the schema, .npy of shape (0, k), text with the
+        header when there is one)."""
+        if self.writer is None:
+            if self.kind not in ("parquet", "npy"):
+                return
+            # Inputs without any column: the destination's three axes.
+            import pyarrow as pa
+
+            self.names = list(AXES[self.dst])
+            self.writer = _writer(self.stream, self.kind, None, self.names)
+            self.writer.write(pa.schema([(n, pa.float64()) for n in self.names]).empty_table())
+        elif self.rows == 0 and self.first is not None:
+            reader, name = self.first
+            self.writer.write(convert_table(_empty_table(reader), reader.picked, reader.names,
+                                            src, self.dst, name, 1))
+        self.writer.close()
+
+
+def _convert_into(output: _Output, inputs: list[str], src: str, dst: str,
                   columns: list[str] | None, background: _BackgroundWriter, progress: Any) -> int:
-    rows = 0
-    writer = None
-    first_names: list[str] | None = None
     for path in inputs:
         with _open_input(path) as (name, source, kind):
             reader = _reader(name, source, kind, columns)
-            names = output_names(reader.names, reader.picked, src, dst, reader.header)
-            if writer is None:
-                first_names = names
-                writer = _writer(stream, out_kind or kind, reader, names)
-            elif names != first_names:
-                raise DataError(f"{name}: columns {names} differ from those of the "
-                                f"first input {first_names}")
+            if not reader.names:
+                continue  # an empty input adds nothing
+            output.start(reader, kind, name,
+                         output_names(reader.names, reader.picked, src, dst, reader.header))
             for table, first, size in reader.batches():
                 try:
                     table = convert_table(table, reader.picked, reader.names, src, dst,
                                           name, first)
                 except (ValueError, TypeError) as exc:
-                    raise DataError(f"{name}:{first}: {exc}") from None
-                background.submit(writer, table, name)
-                rows += table.num_rows
+                    raise DataError(f"{name}:{first}: {exc}") from exc
+                if output.kind == "npy":
+                    try:
+                        check_numbers(table, output.names, first)
+                    except DataError as exc:
+                        raise DataError(f"{name}: {exc}") from exc
+                background.submit(output.writer, table, output.names, name, first)
+                output.rows += table.num_rows
                 if progress is not None:
                     progress.update(size)
             background.wait()
-    if writer is not None:
-        writer.close()
-    return rows
+    output.close(src)
+    return output.rows
 
 
 def convert_files(inputs: list[str], output: str | None, src: str, dst: str,
@@ -189,19 +241,13 @@ def convert_files(inputs: list[str], output: str | None, src: str, dst: str,
     progress = _progress(inputs)
     background = _BackgroundWriter()
     try:
-        with atomic_output(output) as stream:
+        with output_file(output, inputs) as stream:
             try:
-                rows = _convert_into(stream, inputs, out_kind, src, dst, columns, background,
-                                     progress)
+                rows = _convert_into(_Output(stream, out_kind, dst), inputs, src, dst, columns,
+                                     background, progress)
             finally:
                 background.close()  # no write may outlive the output file
     finally:
         if progress is not None:
             progress.close()
     return rows
-
-
-def check_output(output: str | None, inputs: list[str]) -> None:
-    if output not in (None, "-") and any(os.path.abspath(p) == os.path.abspath(str(output))
-                                         for p in inputs if p != "-"):
-        raise UsageError("the output must not be one of the inputs")

@@ -1,26 +1,33 @@
 """The `geokern` command: coordinate files, footprints, normals, build
 information and a demonstration.
 
-Exit status: 0 on success, 1 for data that cannot be read or converted (one
-line on standard error naming the file and line), 2 for bad usage.
+Exit status: 0 on success; 1 for data that cannot be read, converted or
+written (one line on standard error naming the file and line, row or row
+group); 2 for bad usage; 130 after Ctrl-C (SIGINT), 143 after SIGTERM and
+129 after SIGHUP, with every output left as it was before the run.
 """
 from __future__ import annotations
 
-import argparse
-import json
 import os
 import sys
-from collections.abc import Callable, Sequence
-from typing import Any
 
-from geokern_tools._crs import crs_name, supported_text
+# Only what main() needs to take over the signals is imported up front, so
+# that the window in which Ctrl-C still meets Python's start-up is short.
 from geokern_tools._errors import DataError, UsageError
-from geokern_tools._scheduler import local_workers
+from geokern_tools._signals import exit_status, handled
 
-_CRS_HELP = f"one of {supported_text()}"
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    import argparse
+    from collections.abc import Callable, Sequence
+    from typing import Any
 
 
 def _crs(text: str) -> str:
+    import argparse
+
+    from geokern_tools._crs import crs_name
+
     try:
         return crs_name(text)
     except ValueError as exc:
@@ -29,6 +36,10 @@ def _crs(text: str) -> str:
 
 def _scheduler(text: str) -> str:
     """"local", "local:N" or the address of a running Dask scheduler."""
+    import argparse
+
+    from geokern_tools._scheduler import local_workers
+
     try:
         if local_workers(text) is not None:
             return text
@@ -41,10 +52,21 @@ def _scheduler(text: str) -> str:
 
 
 def _note(text: str) -> None:
-    print(f"geokern: {text}", file=sys.stderr)
+    """One line on standard error (when there is one)."""
+    if sys.stderr is not None:
+        line = " ".join(part.strip() for part in text.splitlines() if part.strip())
+        print(f"geokern: {line}", file=sys.stderr, flush=True)
 
 
 def _import_dask() -> Any:
+    import logging
+
+    # The command reports a failed task in one line.  Dask's own logs of it
+    # (a traceback from every worker process; the scheduler's and asyncio's
+    # complaints when Ctrl-C stops a cluster that is starting) stay quiet:
+    # in the worker processes unless the environment asks for them.
+    os.environ.setdefault("DASK_LOGGING__DISTRIBUTED", "critical")
+    logging.disable(logging.CRITICAL)
     try:
         import geokern_tools.dask as gk_dask
     except ImportError as exc:
@@ -57,8 +79,8 @@ def _import_dask() -> Any:
 
 
 def _cmd_convert(args: argparse.Namespace) -> int:
-    from geokern_tools._columns import parse_columns
-    from geokern_tools._files import check_output, convert_files
+    from geokern_tools._coordinate_columns import parse_columns
+    from geokern_tools._files import convert_files
 
     columns = parse_columns(args.columns)
     inputs = args.inputs or ["-"]
@@ -66,14 +88,12 @@ def _cmd_convert(args: argparse.Namespace) -> int:
         if args.output in (None, "-"):
             raise UsageError("--scheduler writes a Parquet dataset: give its folder with -o")
         convert_dataset = _import_dask().convert_parquet_dataset
-        try:
-            convert_dataset(inputs, args.output, args.src, args.dst, columns, args.scheduler)
-        except (ValueError, TypeError) as exc:
-            raise DataError(str(exc)) from None
+        convert_dataset(inputs, args.output, args.src, args.dst, columns, args.scheduler)
         return 0
     if inputs.count("-") > 1:
         raise UsageError("standard input can be read only once")
-    check_output(args.output, inputs)
+    if "-" in inputs and sys.stdin is None:
+        raise DataError("<stdin>: standard input is closed")
     convert_files(inputs, args.output, args.src, args.dst, columns)
     return 0
 
@@ -95,7 +115,10 @@ def _footprints(paths: list[str], jobs: int, scheduler: str | None
 
 
 def _cmd_footprint(args: argparse.Namespace) -> int:
+    import json
+
     from geokern_tools._footprint import UNREADABLE
+    from geokern_tools._output import output_file
 
     if args.jobs < 1:
         raise UsageError("--jobs must be at least 1")
@@ -113,11 +136,11 @@ def _cmd_footprint(args: argparse.Namespace) -> int:
         features = [{"type": "Feature", "properties": {"model": path},
                      "geometry": _wkt_to_geojson(wkt)}
                     for path, (wkt, _) in zip(args.models, results)]
-        json.dump({"type": "FeatureCollection", "features": features}, sys.stdout)
-        print()
+        text = json.dumps({"type": "FeatureCollection", "features": features}) + "\n"
     else:
-        for wkt, _ in results:
-            print(wkt or "POLYGON EMPTY")
+        text = "".join(f"{wkt or 'POLYGON EMPTY'}\n" for wkt, _ in results)
+    with output_file(None) as stream:
+        stream.write(text.encode())
     return status
 
 
@@ -133,6 +156,7 @@ def _cmd_normals(args: argparse.Namespace) -> int:
 
     import geokern
     from geokern_tools._obj import ObjError, read_obj, write_obj
+    from geokern_tools._output import output_path
 
     if args.angle is not None and args.mode != "crease":
         raise UsageError("--angle applies to --mode crease only")
@@ -144,7 +168,8 @@ def _cmd_normals(args: argparse.Namespace) -> int:
     indices = faces.astype(np.uint32).ravel()
     if args.mode == "smooth":
         normals = geokern.calculate_smooth_normals_cy(positions, indices, len(positions))
-        write_obj(args.output, vertices, faces, normals)
+        with output_path(args.output, [args.input]) as target:
+            write_obj(target, vertices, faces, normals)
         return 0
     if args.mode == "flat":
         result = geokern.expand_flat_shaded_mesh_cy(positions, indices)
@@ -153,7 +178,8 @@ def _cmd_normals(args: argparse.Namespace) -> int:
         result = geokern.expand_crease_normals_mesh_cy(positions, indices, angle)
     _, normals, new_indices, source = result
     # Keep the full precision of the input positions for the copied vertices.
-    write_obj(args.output, vertices[source.astype(np.intp)], new_indices.reshape(-1, 3), normals)
+    with output_path(args.output, [args.input]) as target:
+        write_obj(target, vertices[source.astype(np.intp)], new_indices.reshape(-1, 3), normals)
     return 0
 
 
@@ -226,7 +252,12 @@ def _add_scheduler(parser: argparse.ArgumentParser, job: str) -> None:
 
 
 def build_parser() -> argparse.ArgumentParser:
+    import argparse
+
     from geokern_tools import __version__
+    from geokern_tools._crs import supported_text
+
+    crs_help = f"one of {supported_text()}"
 
     parser = argparse.ArgumentParser(
         prog="geokern",
@@ -239,8 +270,8 @@ def build_parser() -> argparse.ArgumentParser:
                        "(header optional), Parquet or .npy files between reference systems. "
                        "Without INPUT, reads standard input; without -o, writes standard "
                        "output in the input's kind. Other columns pass through unchanged.")
-    p.add_argument("--from", dest="src", required=True, type=_crs, metavar="CRS", help=_CRS_HELP)
-    p.add_argument("--to", dest="dst", required=True, type=_crs, metavar="CRS", help=_CRS_HELP)
+    p.add_argument("--from", dest="src", required=True, type=_crs, metavar="CRS", help=crs_help)
+    p.add_argument("--to", dest="dst", required=True, type=_crs, metavar="CRS", help=crs_help)
     p.add_argument("inputs", nargs="*", metavar="INPUT",
                    help="input files ('-' for standard input)")
     p.add_argument("-o", "--output", metavar="OUTPUT",
@@ -266,7 +297,7 @@ def build_parser() -> argparse.ArgumentParser:
                        description="Read an OBJ mesh, compute vertex normals and write it "
                        "with vn lines and f v//vn faces.")
     p.add_argument("input", metavar="IN.obj")
-    p.add_argument("output", metavar="OUT.obj")
+    p.add_argument("output", metavar="OUT.obj", help="the output ('-' for standard output)")
     p.add_argument("--mode", choices=("smooth", "flat", "crease"), required=True,
                    help="smooth: shared area-weighted normals; flat: one normal per face; "
                    "crease: split vertices where faces meet at more than --angle")
@@ -300,25 +331,53 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def main(argv: Sequence[str] | None = None) -> int:
-    parser = build_parser()
+def _occupy_closed_descriptors() -> None:
+    """Puts /dev/null on standard input, output or error where the caller
+    closed them, so that no file this run opens takes their number (and
+    receives what is meant for them); sys.stdin, sys.stdout and sys.stderr
+    stay None, and the command refuses to use them."""
+    for fd in (0, 1, 2):
+        try:
+            os.fstat(fd)
+        except OSError:
+            null = os.open(os.devnull, os.O_RDWR)
+            if null != fd:  # the lower numbers are taken, so it took this one
+                os.dup2(null, fd)
+                os.close(null)
+
+
+def _run(parser: argparse.ArgumentParser, argv: Sequence[str] | None) -> int:
     args = parser.parse_args(argv)
     run: Callable[[argparse.Namespace], int] = args.run
     try:
         return run(args)
     except UsageError as exc:
         parser.error(str(exc))
-    except DataError as exc:
+    except (DataError, ValueError, TypeError) as exc:
         _note(str(exc))
+    except BrokenPipeError:
+        # The reader went away (`| head`): stop quietly.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), 1)
     except OSError as exc:
-        if isinstance(exc, BrokenPipeError):
-            # The reader went away (`| head`): stop quietly.
-            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-            return 1
         _note(f"{exc.filename}: {exc.strerror}" if exc.filename else str(exc))
-    except KeyboardInterrupt:
-        return 130
+    except MemoryError:
+        _note("out of memory")
     return 1
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """Runs the command; returns its exit status.  Without `argv` (the
+    process's own command line) a signal after the run no longer changes
+    that status."""
+    _occupy_closed_descriptors()
+    with handled(restore=argv is not None):
+        try:
+            return _run(build_parser(), argv)
+        except KeyboardInterrupt as exc:
+            return exit_status(exc)
+        except Exception as exc:  # a fault of the command itself: still one line
+            _note(f"unexpected {type(exc).__name__}: {exc}")
+            return 1
 
 
 if __name__ == "__main__":

@@ -34,10 +34,12 @@ import dask
 import dask.array as da
 import dask.bag as db
 
-from geokern_tools._columns import convert_table, output_names, pick_columns
 from geokern_tools._convert import CRS, check_points, crs_name, result_columns
 from geokern_tools._convert import convert as _convert_points
+from geokern_tools._coordinate_columns import convert_table, output_names, pick_columns
 from geokern_tools._errors import DataError
+from geokern_tools._output import output_file, output_folder
+from geokern_tools._parquet import ParquetReader, ParquetWriter, schema_mismatch
 from geokern_tools._scheduler import local_workers
 
 if TYPE_CHECKING:
@@ -146,11 +148,8 @@ def footprints(paths: Sequence[str],
 # in its workers, which also freezes glibc's mmap threshold at 128 KiB: every
 # chunk's result array is then fresh memory from the kernel, faulted in page
 # by page.  Arrays up to 64 MiB therefore come from the heap, which keeps up
-# to 128 MiB of free memory before trimming.  Measured on two cores (one or
-# two runs each): converting 1 000 000-row chunks to ECEF on one thread,
-# 7.5 ms per chunk with the heap reused against 12.4 ms with fresh memory; a
-# 10-file Parquet dataset on a running two-worker cluster, 1.4-1.8 s against
-# 4.1-4.3 s; persisted arrays, no difference beyond the noise.
+# to 128 MiB of free memory before trimming (figures in the changelog and
+# bench/bench_dask.py).
 _WORKER_MALLOC = {
     "distributed.nanny.pre-spawn-environ.MALLOC_MMAP_THRESHOLD_": 64 << 20,
     "distributed.nanny.pre-spawn-environ.MALLOC_TRIM_THRESHOLD_": 128 << 20,
@@ -209,45 +208,60 @@ def parquet_files(inputs: Sequence[str]) -> list[str]:
 
 
 def _convert_parquet_file(path: str, output: str, src: str, dst: str,
-                          columns: Sequence[str] | None) -> int:
+                          columns: Sequence[str] | None) -> tuple[int, Any]:
     """Converts one Parquet file into the file `output`, batch by batch, with
-    the column rules of `geokern convert` (geokern_tools._columns); the
-    number of rows.  The file is written under a temporary name and renamed
-    at the end, so a task run again after a lost worker leaves one complete
-    file."""
-    import pyarrow as pa
-    import pyarrow.parquet as pq
-
-    source = pq.ParquetFile(path)
-    names = source.schema_arrow.names
-    picked = pick_columns(names, None if columns is None else list(columns), path)
-    if src == "ecef" and len(picked) != 3:
-        raise DataError(f"{path}: ecef needs 3 coordinate columns (X, Y, Z), got {len(picked)}")
-    out_names = output_names(names, picked, src, dst, True)
-
-    def converted(table: Any, first_row: int) -> Any:
-        return convert_table(table, picked, names, src, dst, path,
-                             first_row).rename_columns(out_names)
-
-    partial = f"{output}.{os.getpid()}.partial"
+    the column rules of `geokern convert` (geokern_tools._coordinate_columns);
+    the number of rows and the output's schema.  The file appears whole or
+    not at all (geokern_tools._output), so a task run again after a lost
+    worker leaves one complete file, and the temporary of a killed one is
+    removed by the next."""
+    reader = ParquetReader(path, path, 1 << 16, lambda names: pick_columns(
+        names, None if columns is None else list(columns), path))
+    if src == "ecef" and len(reader.picked) != 3:
+        raise DataError(f"{path}: ecef needs 3 coordinate columns (X, Y, Z), "
+                        f"got {len(reader.picked)}")
+    out_names = output_names(reader.names, reader.picked, src, dst, True)
     rows = 0
+    with output_file(output) as stream:
+        writer = ParquetWriter(stream, out_names)
+        for table, first_row, _ in reader.batches():
+            writer.write(convert_table(table, reader.picked, reader.names, src, dst, path,
+                                       first_row))
+            rows += table.num_rows
+        if writer.schema is None:  # no rows: an empty file of the converted columns
+            writer.write(convert_table(reader.schema.empty_table(), reader.picked, reader.names,
+                                       src, dst, path, 1))
+        writer.close()
+    return rows, writer.schema
+
+
+#: What an existing dataset folder may hold for a new run to replace it.
+_DATASET_FILES = ("_SUCCESS", "_metadata", "_common_metadata")
+
+
+def _dataset_file(relative: str) -> bool:
+    name = os.path.basename(relative)
+    return name.endswith((".parquet", ".crc")) or name in _DATASET_FILES or (
+        name.startswith(".") and ".geokern-" in name)
+
+
+def _one_schema(files: list[str], schemas: list[Any]) -> None:
+    """Refuses parts with a column whose type differs from file to file (a
+    column without any value, of type null, fits any): no reader takes
+    them as one dataset."""
+    import pyarrow as pa
+
     try:
-        with contextlib.ExitStack() as stack:
-            writer = None
-            for batch in source.iter_batches():
-                table = converted(pa.Table.from_batches([batch]), rows + 1)
-                if writer is None:
-                    writer = stack.enter_context(pq.ParquetWriter(partial, table.schema))
-                writer.write_table(table)
-                rows += len(table)
-            if writer is None:  # no rows: an empty file of the converted columns
-                pq.write_table(converted(source.schema_arrow.empty_table(), 1), partial)
-        os.replace(partial, output)
-    except BaseException:
-        if os.path.exists(partial):
-            os.unlink(partial)
-        raise
-    return rows
+        pa.unify_schemas(schemas)
+    except (pa.ArrowInvalid, pa.ArrowTypeError):
+        merged = schemas[0]
+        for path, schema in zip(files[1:], schemas[1:]):
+            try:
+                merged = pa.unify_schemas([merged, schema])
+            except (pa.ArrowInvalid, pa.ArrowTypeError) as exc:
+                raise DataError(f"{path}: {schema_mismatch(schema, merged)} ({files[0]} and "
+                                "the files before); a dataset needs one type per column"
+                                ) from exc
 
 
 def convert_parquet_dataset(inputs: Sequence[str], output: str, src: str | int, dst: str | int,
@@ -255,30 +269,46 @@ def convert_parquet_dataset(inputs: Sequence[str], output: str, src: str | int, 
     """Converts a Parquet dataset on a Dask cluster; the number of rows written.
 
     `inputs` are files, folders (their *.parquet files) or glob patterns;
-    `output` is the dataset folder to write (created if needed; part files
-    of an earlier run are removed): one file `part-NNNNN.parquet` per input
-    file, in input order, each converted
-    batch by batch with the column rules of `geokern convert`: `columns`
-    names the coordinate columns (names or 1-based numbers; by default a
-    conventional set such as lon/lat/h or x/y/z, else the first three),
-    which are renamed after the destination's axes unless both systems
-    share them; every other column passes through unchanged.  `scheduler` is "local",
-    "local:N" or a scheduler address (client_for).  A task that is run again
-    after a lost worker rewrites its own file, so no row is lost or written
-    twice.
+    `output` is the dataset folder to write: one file `part-NNNNN.parquet`
+    per input file, in input order, each converted batch by batch with the
+    column rules of `geokern convert`: `columns` names the coordinate
+    columns (names or 1-based numbers; by default a conventional set such as
+    lon/lat/h or x/y/z, else the first three), which are renamed after the
+    destination's axes unless both systems share them; every other column
+    passes through unchanged.  `scheduler` is "local", "local:N" or a
+    scheduler address (client_for).
+
+    The dataset is written into a new folder beside `output` and swapped in
+    whole when every file is done (geokern_tools._output): a failing job
+    leaves an earlier dataset as it was, an output folder that holds an
+    input or anything but a dataset's files is refused (UsageError), and a
+    second run into the same folder is refused while the first runs.  A task
+    that is run again after a lost worker rewrites its own file, so no row
+    is lost or written twice; input files whose columns differ raise
+    DataError, and so does a file whose workers keep dying.
     """
+    from distributed import KilledWorker
+
     src_name, dst_name = crs_name(src), crs_name(dst)
     files = parquet_files(inputs)
-    os.makedirs(output, exist_ok=True)
-    for stale in glob.glob(os.path.join(glob.escape(output), "part-*.parquet")):
-        os.unlink(stale)  # left by an earlier run with more files
     width = max(5, len(str(len(files) - 1)))
-    tasks = [dask.delayed(_convert_parquet_file, pure=False)(
-        path, os.path.join(output, f"part-{i:0{width}d}.parquet"), src_name, dst_name,
-        None if columns is None else list(columns)) for i, path in enumerate(files)]
-    with client_for(scheduler) as client:
-        counts = client.compute(tasks, sync=True)
-    return int(sum(counts))
+    names = [f"part-{i:0{width}d}.parquet" for i in range(len(files))]
+    with output_folder(output, files, _dataset_file) as staging:
+        tasks = [dask.delayed(_convert_parquet_file, pure=False)(
+            path, os.path.join(staging, name), src_name, dst_name,
+            None if columns is None else list(columns),
+            dask_key_name=f"geokern-convert-{name}-{os.path.basename(staging)}")
+            for path, name in zip(files, names)]
+        with client_for(scheduler) as client:
+            try:
+                results = client.compute(tasks, sync=True)
+            except KilledWorker as exc:
+                task = str(getattr(exc, "task", None) or (exc.args[0] if exc.args else ""))
+                path = next((p for p, n in zip(files, names) if f"-{n}-" in task), task)
+                raise DataError(f"{path}: the workers converting it died again and again "
+                                "(out of memory?); nothing was written") from exc
+        _one_schema(files, [schema for _, schema in results])
+    return int(sum(rows for rows, _ in results))
 
 
 def footprint_files(paths: Sequence[str], scheduler: str) -> list[tuple[str | None, str | None]]:

@@ -132,6 +132,8 @@ def test_npy_keeps_two_columns_and_ecef_adds_one(tmp_path):
     (["--from", "²", "--to", "ecef"], "unknown reference system '²'; expected one of wgs84"),
     (["--from", "wgs84"], "required: --to"),
     (["--from", "wgs84", "--to", "ecef", "--columns", "a"], "two or three"),
+    (["--from", "wgs84", "--to", "ecef", "--columns", "lon,lon,lat"], "'lon' twice"),
+    (["--from", "wgs84", "--to", "ecef", "--columns", "field1,1"], "'field1' twice"),
     (["--from", "wgs84", "--to", "ecef", "--scheduler", "local"], "-o"),
     (["--from", "wgs84", "--to", "ecef", "--scheduler", "local:0"], "local:N"),
 ])

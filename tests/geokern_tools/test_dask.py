@@ -1,18 +1,20 @@
 """geokern_tools.dask on a local cluster of two worker processes: results
 equal the single-process ones bit for bit, also when a worker dies."""
+import contextlib
 import os
 import signal
 import time
+from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pytest
 
 import geokern
 from geokern_tools import convert
-from geokern_tools._errors import DataError
+from geokern_tools._errors import DataError, UsageError
 from shared import same_bits
 
-from .conftest import run_geokern
+from .conftest import run_geokern, start_geokern, temporaries
 
 pytestmark = pytest.mark.timeout(120)
 
@@ -141,7 +143,8 @@ def test_parquet_inputs_by_glob_columns_by_name_and_errors(client, tmp_path):
     with pytest.raises(DataError, match="row 70000: missing value in column 'lat'"):
         gk_dask.convert_parquet_dataset([str(tmp_path / "gap.parquet")], str(out), "wgs84",
                                         "ecef", None, client.scheduler.address)
-    assert not list(out.glob("*.partial"))
+    assert temporaries(tmp_path) == [] and sorted(os.listdir(out)) == [
+        "part-00000.parquet", "part-00001.parquet"]
 
 
 def write_obj(path, corners, height=3.0):
@@ -197,3 +200,134 @@ def test_a_killed_worker_loses_and_duplicates_no_rows(client):
     assert same_bits(got, convert(pts, "wgs84", "ecef"))
     client.wait_for_workers(2, timeout=60)
     assert killed not in client.run(os.getpid).values()
+
+
+# ============================================================================
+# The dataset output: staged, swapped whole, never mixed
+
+
+def running_dataset(folder, files=2, rows=1_500_000):
+    """Parquet files large enough that converting one takes a while."""
+    folder.mkdir()
+    lon = np.linspace(70, 140, rows)
+    for i in range(files):
+        pq.write_table(pa.table({"lon": lon, "lat": lon / 3, "id": np.arange(rows)}),
+                       folder / f"tile{i}.parquet", row_group_size=250_000)
+    return [str(p) for p in sorted(folder.iterdir())]
+
+
+def staged_temporaries(out):
+    """The part files being written in the staging folder beside `out`."""
+    return [name for folder in out.parent.glob(f".{out.name}.geokern-*.tmp")
+            for name in os.listdir(folder) if name.endswith(".tmp")]
+
+
+def interrupt():
+    raise KeyboardInterrupt
+
+
+def test_dataset_output_is_refused_or_kept(client, tmp_path):
+    from geokern_tools._output import output_folder
+    write_dataset(tmp_path / "in", [100, 200])
+    inputs = [str(tmp_path / "in")]
+    os.symlink(tmp_path / "in", tmp_path / "alias")
+    for output in (tmp_path / "in", tmp_path / "alias"):
+        with pytest.raises(UsageError, match="holds the input"):
+            gk_dask.convert_parquet_dataset(inputs, str(output), "wgs84", "ecef", None,
+                                            client.scheduler.address)
+    assert sorted(os.listdir(tmp_path / "in")) == ["tile0.parquet", "tile1.parquet"]
+    out = tmp_path / "out"
+    assert gk_dask.convert_parquet_dataset(inputs, str(out), "wgs84", "ecef", None,
+                                           client.scheduler.address) == 300
+    before = {p.name: p.read_bytes() for p in out.iterdir()}
+    pq.write_table(pa.table({"lon": [1.0], "lat": [None], "name": ["x"]}), tmp_path / "gap.parquet")
+    pq.write_table(pa.table({"name": [1], "lon": [1.0], "lat": [1.0]}), tmp_path / "int.parquet")
+    for extra, error, message in [("gap.parquet", DataError, "missing value"),
+                                  ("int.parquet", DataError, "column 'name' holds int64"),
+                                  (None, BlockingIOError, "another geokern run")]:
+        with contextlib.ExitStack() as stack:
+            if extra is None:  # another run holds the folder (and fails in the end)
+                stack.enter_context(pytest.raises(KeyboardInterrupt))
+                stack.enter_context(output_folder(str(out)))
+                stack.callback(interrupt)
+            with pytest.raises(error, match=message):
+                gk_dask.convert_parquet_dataset(
+                    inputs + ([str(tmp_path / extra)] if extra else []), str(out), "wgs84",
+                    "ecef", None, client.scheduler.address)
+        assert {p.name: p.read_bytes() for p in out.iterdir()} == before
+    assert temporaries(tmp_path) == []
+
+
+def processing_worker(client):
+    """The process number of a worker that is running a task."""
+    pids = client.run(os.getpid)
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline:
+        busy = [address for address, tasks in client.processing().items() if tasks]
+        if busy:
+            return pids[busy[0]]
+        time.sleep(0.02)
+    raise AssertionError("no task started")
+
+
+def wait_for_writing(pid, inputs):
+    """Waits until process `pid` has a file open beside the folder
+    `inputs`: it is writing an output."""
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline:
+        for fd in os.listdir(f"/proc/{pid}/fd"):
+            with contextlib.suppress(OSError):
+                target = os.readlink(f"/proc/{pid}/fd/{fd}")
+                if target.startswith(str(inputs.parent)) and not target.startswith(str(inputs)):
+                    return
+        time.sleep(0.005)
+    raise AssertionError("no output file opened")
+
+
+@pytest.mark.parametrize("allowed_failures", [3, 0])
+def test_a_killed_worker_leaves_no_partial_file(client, tmp_path, allowed_failures):
+    inputs = running_dataset(tmp_path / "in")
+    out = tmp_path / "out"
+    previous = client.run_on_scheduler(lambda dask_scheduler: dask_scheduler.allowed_failures)
+    client.run_on_scheduler(lambda dask_scheduler: setattr(
+        dask_scheduler, "allowed_failures", allowed_failures))
+    try:
+        with ThreadPoolExecutor(1) as pool:
+            job = pool.submit(gk_dask.convert_parquet_dataset, inputs, str(out), "wgs84", "ecef",
+                              None, client.scheduler.address)
+            pid = processing_worker(client)
+            wait_for_writing(pid, tmp_path / "in")
+            os.kill(pid, signal.SIGKILL)
+            if allowed_failures:
+                assert job.result(timeout=90) == 3_000_000
+            else:
+                with pytest.raises(DataError, match="tile.\\.parquet: the workers converting it "
+                                   "died"):
+                    job.result(timeout=90)
+    finally:
+        client.run_on_scheduler(lambda dask_scheduler: setattr(
+            dask_scheduler, "allowed_failures", previous))
+        client.wait_for_workers(2, timeout=60)
+    assert temporaries(tmp_path) == []
+    if allowed_failures:
+        assert sorted(os.listdir(out)) == ["part-00000.parquet", "part-00001.parquet"]
+        assert pq.read_table(out).num_rows == 3_000_000
+    else:
+        assert not out.exists()
+
+
+def test_sigterm_of_the_dataset_command_leaves_no_temporaries(client, tmp_path):
+    inputs = running_dataset(tmp_path / "in")
+    out = tmp_path / "out"
+    write_dataset(out, [10])
+    before = sorted(os.listdir(out))
+    proc = start_geokern("convert", "--from", "wgs84", "--to", "ecef", "--scheduler",
+                         client.scheduler.address, *inputs, "-o", out)
+    deadline = time.monotonic() + 60
+    while not staged_temporaries(out):
+        assert time.monotonic() < deadline and proc.poll() is None
+        time.sleep(0.01)
+    proc.send_signal(signal.SIGTERM)
+    _, err = proc.communicate(timeout=60)
+    assert (proc.returncode, err) == (143, b"")
+    assert sorted(os.listdir(out)) == before and temporaries(tmp_path) == []

@@ -32,6 +32,9 @@ def parse_columns(spec: str | None) -> list[str] | None:
     names = [name.strip() for name in spec.split(",")]
     if len(names) not in (2, 3) or not all(names):
         raise UsageError("--columns takes two or three comma-separated names or numbers")
+    for k, name in enumerate(names):
+        if name in names[:k]:
+            raise UsageError(f"--columns names the column {name!r} twice")
     return names
 
 
@@ -53,6 +56,9 @@ def pick_columns(names: Sequence[str], wanted: list[str] | None, where: str) -> 
             picked.append(int(name) - 1)
         else:
             raise DataError(f"{where}: no column {name!r} (columns: {', '.join(names)})")
+        if picked[-1] in picked[:-1]:
+            raise UsageError(f"--columns names the column {names[picked[-1]]!r} twice "
+                             f"(as {wanted[picked.index(picked[-1])]!r} and {name!r})")
     return picked
 
 
