@@ -166,6 +166,8 @@ def _convert_into(stream: IO[bytes], inputs: list[str], out_kind: str | None, sr
             elif names != first_names:
                 raise DataError(f"{name}: columns {names} differ from those of the "
                                 f"first input {first_names}")
+            if isinstance(reader, TextReader):
+                reader.write_to(writer)
             for table, first, size in reader.batches():
                 try:
                     table = convert_table(table, reader.picked, reader.names, src, dst,
