@@ -11,10 +11,10 @@ from collections.abc import Iterator
 from concurrent.futures import Future, ThreadPoolExecutor
 from typing import IO, Any
 
-from geokern_tools._columnar import (NPY_MAGIC, PARQUET_MAGIC, NpyReader, NpyWriter,
-                                     ParquetReader, ParquetWriter)
+from geokern_tools._columnar import NpyReader, NpyWriter, ParquetReader, ParquetWriter
 from geokern_tools._columns import convert_table, output_names, pick_columns
 from geokern_tools._errors import DataError, UsageError
+from geokern_tools._input import open_input
 from geokern_tools._text import WHITESPACE, TextReader, TextWriter
 
 #: Block size of text reads and row count of Parquet and .npy batches; the
@@ -29,32 +29,6 @@ _SUFFIXES = {".csv": "csv", ".parquet": "parquet", ".pq": "parquet", ".npy": "np
 
 def kind_of_path(path: str) -> str | None:
     return _SUFFIXES.get(os.path.splitext(path)[1].lower())
-
-
-def _kind_of_bytes(head: bytes) -> str:
-    if head.startswith(NPY_MAGIC):
-        return "npy"
-    if head.startswith(PARQUET_MAGIC):
-        return "parquet"
-    return "text"
-
-
-@contextlib.contextmanager
-def _open_input(path: str) -> Iterator[tuple[str, Any, str]]:
-    """(display name, source, kind) of one input; "-" is standard input."""
-    if path == "-":
-        stream = sys.stdin.buffer
-        kind = _kind_of_bytes(stream.peek(8)[:8] if hasattr(stream, "peek") else b"")
-        if kind != "text":  # Parquet and .npy need the whole input at hand
-            import io
-            yield "<stdin>", io.BytesIO(stream.read()), kind
-        else:
-            yield "<stdin>", stream, kind
-        return
-    with open(path, "rb") as f:
-        kind = _kind_of_bytes(f.read(8))
-        f.seek(0)
-        yield path, (path if kind != "text" else f), kind
 
 
 @contextlib.contextmanager
@@ -157,7 +131,7 @@ def _convert_into(stream: IO[bytes], inputs: list[str], out_kind: str | None, sr
     writer = None
     first_names: list[str] | None = None
     for path in inputs:
-        with _open_input(path) as (name, source, kind):
+        with open_input(path) as (name, source, kind):
             reader = _reader(name, source, kind, columns)
             names = output_names(reader.names, reader.picked, src, dst, reader.header)
             if writer is None:
