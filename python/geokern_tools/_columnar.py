@@ -35,9 +35,16 @@ class ParquetReader:
         import pyarrow as pa
 
         row = 1
-        for batch in self.file.iter_batches(batch_size=self.batch_rows):
-            yield pa.Table.from_batches([batch]), row, int(batch.num_rows * self.bytes_per_row)
-            row += batch.num_rows
+        for group in range(self.file.num_row_groups):
+            try:  # a broken row group is named with the file
+                for batch in self.file.iter_batches(batch_size=self.batch_rows,
+                                                    row_groups=[group]):
+                    yield (pa.Table.from_batches([batch]), row,
+                           int(batch.num_rows * self.bytes_per_row))
+                    row += batch.num_rows
+            except (pa.ArrowException, OSError) as exc:
+                message = " ".join(str(exc).split())  # Arrow's may run over lines
+                raise DataError(f"{self.name}: row group {group}: {message}") from None
 
 
 class ParquetWriter:

@@ -98,6 +98,16 @@ def npy_claiming(rows):
     return b"\x93NUMPY\x01\x00" + len(text).to_bytes(2, "little") + text + bytes(24)
 
 
+def parquet_broken_in_row_group(group):
+    sink = pa.BufferOutputStream()
+    pq.write_table(pa.table({"lon": np.arange(90.0), "lat": np.arange(90.0)}), sink,
+                   row_group_size=30, compression="none")
+    data = bytearray(sink.getvalue().to_pybytes())
+    page = pq.ParquetFile(pa.BufferReader(bytes(data))).metadata.row_group(group).column(0)
+    data[page.data_page_offset:page.data_page_offset + 40] = b"\xff" * 40
+    return bytes(data)
+
+
 REFUSED = [
     ("p.npy", pickle.dumps(np.zeros((3, 3))), "p.npy: not a .npy array (it holds a Python pickle)"),
     ("g.csv", gzip.compress(CSV), "g.csv: not text, Parquet or .npy: it holds gzip-compressed "
@@ -115,6 +125,7 @@ REFUSED = [
     ("-", npy_claiming(10**12), "<stdin>: the header describes a float64 array"),
     ("-", zstd.compress(pickle.dumps([1, 2])), "<stdin>: not text, Parquet or .npy: it holds a "
      "Python pickle"),
+    ("b.parquet", parquet_broken_in_row_group(1), "b.parquet: row group 1: "),
 ]
 
 
