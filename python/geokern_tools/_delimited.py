@@ -279,11 +279,37 @@ class NumberError(ValueError):
         self.index = index
 
 
+# Arrow arrays are made from buffers: pa.array() and pa.scalar() import
+# pandas, which costs more memory and time than a small conversion.
+
 def _binary_array(data: Any, offsets: np.ndarray) -> Any:
     import pyarrow as pa
 
     return pa.Array.from_buffers(pa.binary(), len(offsets) - 1, [
         None, pa.py_buffer(offsets.astype(np.int32, copy=False)), pa.py_buffer(data)])
+
+
+def integer_array(values: np.ndarray) -> Any:
+    """An Arrow int32 or int64 array over a copy-free view of `values`."""
+    import pyarrow as pa
+
+    data = np.ascontiguousarray(values)
+    kind = pa.int32() if data.dtype == np.int32 else pa.int64()
+    return pa.Array.from_buffers(kind, len(data), [None, pa.py_buffer(data.astype(
+        np.int32 if data.dtype == np.int32 else np.int64, copy=False))])
+
+
+def binary_values(values: list[bytes]) -> Any:
+    """An Arrow binary array of the given values."""
+    offsets = np.zeros(len(values) + 1, dtype=np.int64)
+    np.cumsum([len(v) for v in values], out=offsets[1:])
+    return _binary_array(b"".join(values), offsets)
+
+
+def repeated(value: bytes, count: int) -> Any:
+    """An Arrow binary array of `count` times the same value."""
+    offsets = np.arange(count + 1, dtype=np.int64) * len(value)
+    return _binary_array(value * count, offsets)
 
 
 # Bytes a field's edge may hold that are not part of its number.
@@ -354,7 +380,7 @@ def parse_numbers(a: np.ndarray, starts: np.ndarray, ends: np.ndarray,
         return np.empty(0)
     offsets = np.empty(2 * count, dtype=np.int32)
     offsets[0::2], offsets[1::2] = starts, ends
-    values = _binary_array(a, offsets).take(pa.array(_even_numbers(count)))
+    values = _binary_array(a, offsets).take(integer_array(_even_numbers(count)))
     try:
         numbers = pc.cast(values, pa.float64())
     except pa.ArrowInvalid:
@@ -446,8 +472,8 @@ class Layout:
             # Fields side by side: each record's new texts joined into one.
             pieces = self._pieces([self.starts[:, 0], self.ends[:, -1]])
             lists = pa.ListArray.from_arrays(
-                pa.array(np.arange(0, n * per_row + 1, per_row, dtype=np.int32)), texts)
-            texts = pc.binary_join(lists, pa.scalar(separator, pa.binary()))
+                integer_array(np.arange(0, n * per_row + 1, per_row, dtype=np.int32)), texts)
+            texts = pc.binary_join(lists, repeated(separator, n))
             order = np.empty((n, 3), dtype=np.int64)
             order[:, 0] = np.arange(0, 4 * n, 4)
             order[:, 1] = np.arange(len(pieces), len(pieces) + n)
@@ -457,7 +483,7 @@ class Layout:
             bounds = [bound for j in range(k) for bound in (self.starts[:, j], self.ends[:, j])]
             pieces = self._pieces(bounds)
             texts_at, separator_at = len(pieces), len(pieces) + len(texts)
-            source = pa.concat_arrays([pieces, texts, pa.array([separator], pa.binary())])
+            source = pa.concat_arrays([pieces, texts, binary_values([separator])])
             rows = np.arange(n, dtype=np.int64)[:, None]
             gaps = rows * (2 * k + 2) + 2 * np.arange(k + 1)
             numbers = texts_at + rows * per_row + np.arange(per_row)
@@ -468,7 +494,7 @@ class Layout:
                 order[:, 2 * k] = separator_at
                 order[:, 2 * k + 1] = numbers[:, k]
             order[:, -1] = gaps[:, k]
-        lines = source.take(pa.array(order.ravel()))
+        lines = source.take(integer_array(order.ravel()))
         offsets = np.frombuffer(lines.buffers()[1], dtype=np.int32, count=len(lines) + 1,
                                 offset=lines.offset * 4)
         return lines.buffers()[2].slice(int(offsets[0]), int(offsets[-1] - offsets[0]))

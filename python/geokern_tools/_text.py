@@ -24,7 +24,8 @@ from typing import IO, Any
 import numpy as np
 
 from geokern_tools._delimited import (LF, WHITESPACE, Dialect, Layout, NumberError, Records,
-                                      ScanError, format_numbers, parse_numbers, sniff)
+                                      ScanError, binary_values, format_numbers, parse_numbers,
+                                      repeated, sniff)
 from geokern_tools._errors import DataError
 
 __all__ = ["NUMBER", "WHITESPACE", "TextReader", "TextWriter"]
@@ -362,7 +363,7 @@ def _splice_header(raw: bytes, layout: Layout, texts: list[bytes | None],
 
     new = [t if t is not None else raw[int(layout.starts[0, k]):int(layout.ends[0, k])]
            for k, t in enumerate(texts)]
-    line: bytes = layout.splice(pa.array(new, pa.binary()), len(new), separator).to_pybytes()
+    line: bytes = layout.splice(binary_values(new), len(new), separator).to_pybytes()
     return line
 
 
@@ -407,7 +408,7 @@ def _binary_text(column: Any) -> Any:
     if pa.types.is_string(column.type):
         column = column.view(pa.binary())
     if column.null_count:
-        column = pc.fill_null(column, pa.scalar(b"", pa.binary()))
+        column = pc.coalesce(column, repeated(b"", len(column)))
     return column
 
 
@@ -433,7 +434,7 @@ class TextWriter:
         if self.delimiter == WHITESPACE:
             bad = pc.match_substring_regex(column, r"[ \t\r\n]|^$")
             if bad.true_count:
-                row = pc.index(bad, True).as_py()
+                row = pc.indices_nonzero(bad)[0].as_py()
                 raise DataError(f"{where.format(row=self.rows + row + 1)}: a value that is "
                                 "empty or holds a blank cannot be written blank-separated "
                                 "(write CSV instead)")
@@ -442,15 +443,15 @@ class TextWriter:
         needs = pc.match_substring_regex(column, pattern)
         if not needs.true_count:
             return column
-        quote = pa.scalar(b'"', pa.binary())
+        quote, nothing = repeated(b'"', len(column)), repeated(b"", len(column))
         quoted = pc.binary_join_element_wise(
-            quote, pc.replace_substring(column, b'"', b'""'), quote, pa.scalar(b"", pa.binary()))
+            quote, pc.replace_substring(column, b'"', b'""'), quote, nothing)
         return pc.if_else(needs, quoted, column)
 
     def _line(self, fields: list[bytes], where: str) -> bytes:
         import pyarrow as pa
 
-        quoted = [self._quoted(pa.array([f], pa.binary()), where)[0].as_py() for f in fields]
+        quoted = [self._quoted(binary_values([f]), where)[0].as_py() for f in fields]
         return self.delimiter.join(quoted) + b"\n"
 
     def _write_header(self) -> None:
@@ -472,10 +473,10 @@ class TextWriter:
         elif table.num_rows:
             columns = [self._quoted(_binary_text(column), f"row {{row}}, field {i + 1}")
                        for i, column in enumerate(table.columns)]
-            newline = pa.scalar(b"\n", pa.binary())
-            columns[-1] = pc.binary_join_element_wise(columns[-1], newline,
-                                                      pa.scalar(b"", pa.binary()))
-            lines = pc.binary_join_element_wise(*columns, pa.scalar(self.delimiter, pa.binary()))
+            rows = table.num_rows
+            columns[-1] = pc.binary_join_element_wise(columns[-1], repeated(b"\n", rows),
+                                                      repeated(b"", rows))
+            lines = pc.binary_join_element_wise(*columns, repeated(self.delimiter, rows))
             self.stream.write(_data(lines))
         self.rows += table.num_rows
 
