@@ -81,7 +81,8 @@ class TextReader:
         self.layouts: deque[Layout] | None = None  # a splicing writer's queue
         self.binary_text = False
         self.bom = self._skip_to_first_record()
-        self.dialect = sniff(self.pending[:self._first_line_end() + 2])
+        end = self._first_line_end()
+        self.dialect = sniff(self.pending[:end + 2])
         self.delimiter = self.dialect.delimiter
         self.names: list[str] = []
         self.header = False
@@ -115,7 +116,7 @@ class TextReader:
         parts = [self.pending]
         have = len(self.pending)
         while have < size and not self.eof:
-            data = self.stream.read(max(size - have, 1 << 16))
+            data = self.stream.read(size - have)
             if not data:
                 self.eof = True
                 break
