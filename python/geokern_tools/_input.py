@@ -155,10 +155,7 @@ def _descriptor(path: str, name: str) -> Iterator[tuple[int, os.stat_result]]:
             raise DataError(f"{name}: standard input is closed") from None
         raise DataError(f"{name}: {getattr(exc, 'strerror', exc)}") from None
     try:
-        status = os.fstat(fd)
-        if stat.S_ISDIR(status.st_mode):
-            raise DataError(f"{name}: Is a directory")
-        yield fd, status
+        yield fd, os.fstat(fd)  # a directory fails at its first read
     finally:
         os.close(fd)
 

@@ -23,9 +23,9 @@ from typing import IO, Any
 
 import numpy as np
 
-from geokern_tools._delimited import (LF, WHITESPACE, Dialect, Layout, NumberError, Records,
-                                      ScanError, binary_values, format_numbers, parse_numbers,
-                                      repeated, sniff)
+from geokern_tools._delimited import (WHITESPACE, Layout, NumberError, Records, ScanError,
+                                      binary_values, format_numbers, parse_numbers, repeated,
+                                      sniff)
 from geokern_tools._errors import DataError
 
 __all__ = ["NUMBER", "WHITESPACE", "TextReader", "TextWriter"]
@@ -216,24 +216,23 @@ class TextReader:
                          else _encode(name) for k, name in enumerate(new)]
                 writer.header = (_BOM if self.bom else b"") + _splice_header(
                     raw, layout, texts, writer.delimiter)
-        elif not self.binary_text and any("\udc80" <= c <= "\udcff" for n in self.names
-                                          for c in n):
-            bad = next(n for n in self.names if any("\udc80" <= c <= "\udcff" for c in n))
-            raise DataError(f"{self.name}: the column name {_encode(bad)!r} is not UTF-8 text, "
-                            "which Parquet and .npy outputs need")
+        elif not self.binary_text:
+            for name in self.names:
+                if _encode(name) != name.encode("utf-8", "replace"):
+                    raise DataError(f"{self.name}: the column name {_encode(name)!r} is not "
+                                    "UTF-8 text, which Parquet and .npy outputs need")
 
     def batches(self) -> Iterator[tuple[Any, int, int]]:
         """(table, number of its first line, bytes read) for each block."""
         if not self.names:
             return
         while (records := self._records()) is not None:
-            block = records.block[:records.size]
             first = self.line + records.line(0)
-            self._check(records, block)
+            self._check(records)
             if self.layouts is not None:
-                table = self._spliced(records, block)
+                table = self._spliced(records)
             else:
-                table = self._parsed(records, block)
+                table = self._parsed(records)
             yield table, first, records.size
             self.line += records.line_ends
             self.pending = self.pending[records.size:]
@@ -241,10 +240,10 @@ class TextReader:
     def _where(self, records: Records, record: int) -> str:
         return f"{self.name}:{self.line + records.line(record)}"
 
-    def _check(self, records: Records, block: bytes) -> None:
-        nul = block.find(b"\0")
+    def _check(self, records: Records) -> None:
+        nul = records.block.find(b"\0", 0, records.size)
         if nul >= 0:
-            line = self.line + block.count(bytes([self.dialect.end]), 0, nul)
+            line = self.line + records.block.count(bytes([self.dialect.end]), 0, nul)
             raise DataError(f"{self.name}:{line}: a NUL byte: binary data, not text")
         longest = int(np.argmax(records.stops - records.starts))
         if records.stops[longest] - records.starts[longest] > MAX_LINE_BYTES:
@@ -272,7 +271,7 @@ class TextReader:
             raise DataError(f"{self._where(records, record)}: {column} is not a number: "
                             f"{text!r}") from None
 
-    def _spliced(self, records: Records, block: bytes) -> Any:
+    def _spliced(self, records: Records) -> Any:
         """Coordinates only, other columns as placeholders; the layout goes to
         the writer, which puts the converted numbers into the lines."""
         import pyarrow as pa
@@ -283,18 +282,20 @@ class TextReader:
         assert self.layouts is not None
         # In CSV, neighbouring columns lie one delimiter apart.
         adjacent = (columns[-1] - columns[0] == len(columns) - 1) if self.dialect.quoted else None
-        self.layouts.append(Layout(block, records.starts, records.stops, starts, ends, adjacent))
+        self.layouts.append(Layout(records.block, records.starts, records.stops, starts, ends,
+                                   adjacent))
         arrays: list[Any] = [pa.nulls(len(records))] * self.fields
         for k, index in enumerate(columns):
             arrays[index] = _float_array(numbers[:, k])
         return pa.Table.from_arrays(arrays, names=[f"c{i}" for i in range(self.fields)])
 
-    def _parsed(self, records: Records, block: bytes) -> Any:
+    def _parsed(self, records: Records) -> Any:
         """Every column by Arrow's CSV reader; coordinates parsed as in
         `_spliced`."""
         import pyarrow as pa
         import pyarrow.csv as pcsv
 
+        block = records.block[:records.size]
         delimiter = self.dialect.delimiter
         quote = '"' if self.dialect.quoted else False
         if not self.dialect.quoted and (b"\t" in block or b"  " in block or block[:1] == b" "
@@ -360,8 +361,6 @@ def _encode(name: str) -> bytes:
 def _splice_header(raw: bytes, layout: Layout, texts: list[bytes | None],
                    separator: bytes) -> bytes:
     """The header line with renamed coordinate fields (None: kept as read)."""
-    import pyarrow as pa
-
     new = [t if t is not None else raw[int(layout.starts[0, k]):int(layout.ends[0, k])]
            for k, t in enumerate(texts)]
     line: bytes = layout.splice(binary_values(new), len(new), separator).to_pybytes()
@@ -429,7 +428,7 @@ class TextWriter:
         self.rows = 0
 
     def _quoted(self, column: Any, where: str) -> Any:
-        import pyarrow as pa
+        """The column with values quoted where the delimiter needs it."""
         import pyarrow.compute as pc
 
         if self.delimiter == WHITESPACE:
@@ -450,8 +449,6 @@ class TextWriter:
         return pc.if_else(needs, quoted, column)
 
     def _line(self, fields: list[bytes], where: str) -> bytes:
-        import pyarrow as pa
-
         quoted = [self._quoted(binary_values([f]), where)[0].as_py() for f in fields]
         return self.delimiter.join(quoted) + b"\n"
 

@@ -128,7 +128,9 @@ def test_a_multiline_field_across_every_block_boundary():
     (b"lon,lat\n1,2\n3\n", "in.csv:3: expected 2 fields, found 1"),
     (b'id,lon,lat\n"a\nb",1,2\nc,1,oops\n', "in.csv:4: column 'lat' is not a number: 'oops'"),
     (b"1,2\n3,x\n", "in.csv:2: field 2 is not a number: 'x'"),
+    (b"\r\n \nlon,lat\n1,x\n", "in.csv:4: column 'lat' is not a number: 'x'"),
     (b"lon,lat\r\n1,2\r3,4\r\n", "in.csv:2: a carriage return inside a line"),
+    (b"lon;lat\r1;2\r3;4\n5;6\r", "in.csv:3: a line feed inside a line"),
     (b'id,lon,lat\n"a,1,2\n', "in.csv:2: a quoted field is not closed"),
     (b"lon,lat\n" + b"1,2\n" * 50 + b"1,\0\n", "in.csv:52: a NUL byte"),
 ])
@@ -197,3 +199,16 @@ def test_the_command_passes_text_through(tmp_path, data):
                        env={"GEOKERN_BATCH_BYTES": "100"})
     assert proc.returncode == 0, proc.stderr
     assert out.read_bytes() == data
+
+
+@pytest.mark.parametrize("data,expected", [
+    (b"lon,lat,name\n0,0,a\n", b"X,Y,Z,name\n6378137,0,0,a\n"),
+    (b'lon,"n, m",lat\r\n0,"a, b",0\r\n', b'X,"n, m",Y,Z\r\n6378137,"a, b",0,0\r\n'),
+    (b"lon  lat n\n0 \t0  b\n", b"X  Y Z n\n6378137 \t0 0  b\n"),
+])
+def test_a_height_column_is_added_after_the_coordinates(tmp_path, data, expected):
+    source = tmp_path / "in.txt"
+    source.write_bytes(data)
+    proc = run_geokern("convert", "--from", "wgs84", "--to", "ecef", source)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout == expected
