@@ -283,10 +283,15 @@ class NumberError(ValueError):
 # pandas, which costs more memory and time than a small conversion.
 
 def _binary_array(data: Any, offsets: np.ndarray) -> Any:
+    """Arrow binary values data[offsets[i]:offsets[i + 1]].  Arrow trusts
+    offsets it is given; they are checked (ascending, within the data)
+    before anything reads through them."""
     import pyarrow as pa
 
-    return pa.Array.from_buffers(pa.binary(), len(offsets) - 1, [
+    array = pa.Array.from_buffers(pa.binary(), len(offsets) - 1, [
         None, pa.py_buffer(offsets.astype(np.int32, copy=False)), pa.py_buffer(data)])
+    array.validate(full=True)
+    return array
 
 
 def integer_array(values: np.ndarray) -> Any:

@@ -109,8 +109,8 @@ class Stream:
             raise DataError(f"{self.name}: the {self.compression}-compressed data ends early "
                             "(a truncated file?)") from None
         except OSError as exc:
-            if exc.strerror is not None and exc.errno is not None:
-                raise DataError(f"{self.name}: {exc.strerror}") from None
+            if exc.errno is not None or self.compression is None:
+                raise DataError(f"{self.name}: {exc.strerror or exc}") from None
             raise DataError(f"{self.name}: not {self.compression}-compressed data or broken "
                             f"({exc})") from None
         except Exception as exc:  # zlib.error, lzma.LZMAError, zstd.ZstdError
@@ -237,8 +237,9 @@ def check_npy(path: str, name: str) -> None:
 def _spooled(stream: Stream, name: str) -> Iterator[str]:
     """The whole input copied to an unnamed temporary file; yields a path
     that opens it (`/proc/self/fd/N`)."""
-    with tempfile.TemporaryFile(prefix="geokern-input-") as f:
+    with contextlib.ExitStack() as stack:
         try:
+            f = stack.enter_context(tempfile.TemporaryFile(prefix="geokern-input-"))
             stream.read_into(f)
             f.flush()
         except OSError as exc:
