@@ -5,6 +5,9 @@ Measures, each as the best of a few runs of a fresh process:
 - geodetic -> ECEF on a 1 000 000-row blank-separated text file, text out;
 - the same rows as Parquet in and out, against the text run of cs2cs (which
   reads and writes text only: the job a user would otherwise script);
+- a CSV of the same rows with a quoted text column (names holding commas
+  and quotes) against the same CSV unquoted, CSV out; the two runs are
+  timed in turn, round after round;
 - the peak resident memory of `geokern convert` on a 10 000 000-row CSV.
 
 Usage: python bench/bench_cli.py [--rows N] [--memory-rows N]
@@ -19,6 +22,7 @@ import time
 
 import numpy as np
 import pyarrow as pa
+import pyarrow.compute as pc
 import pyarrow.csv as pcsv
 import pyarrow.parquet as pq
 
@@ -42,6 +46,35 @@ def positions(rows, seed=1):
 
 def write_text(table, path, delimiter=" ", header=False):
     pcsv.write_csv(table, path, pcsv.WriteOptions(include_header=header, delimiter=delimiter))
+
+
+NAMES = ['"Station, north exit"', '"Old ""town"" hall"', '"Harbour"', '"Park; east gate"']
+
+
+def write_named(table, path, quoted):
+    """The rows as CSV with an id and a name column before the coordinates;
+    the names quoted as a spreadsheet writes them, or bare without the
+    characters that need quotes."""
+    names = np.array(NAMES if quoted else
+                     [n.strip('"').replace('""', "").replace(",", "") for n in NAMES])
+    columns = [pc.cast(pa.array(np.arange(table.num_rows)), pa.string()),
+               pa.array(names[np.arange(table.num_rows) % len(names)])]
+    columns += [pc.cast(table.column(c), pa.string()) for c in table.column_names]
+    lines = pc.binary_join_element_wise(*columns[:-1], pc.binary_join_element_wise(
+        columns[-1], "\n", ""), ",")
+    with open(path, "wb") as f:
+        f.write(("id,name," + ",".join(table.column_names) + "\n").encode())
+        f.write("".join(lines.to_pylist()).encode())
+
+
+def best_in_turn(commands, repeat):
+    """Best wall time of each command ({label: argv}), run in turn, round
+    after round, so that a busy stretch of the machine costs them alike."""
+    best = dict.fromkeys(commands, float("inf"))
+    for _ in range(repeat):
+        for label, command in commands.items():
+            best[label] = min(best[label], run(command)[0])
+    return best
 
 
 def run(command, stdin=None, stdout=None):
@@ -91,6 +124,13 @@ def measure(rows, repeat, memory_rows=0):
         out_parquet = os.path.join(folder, "ecef.parquet")
         geokern_parquet = best([gk, "convert", "--from", "wgs84", "--to", "ecef", parquet,
                                 "-o", out_parquet], repeat)
+        csv = {}
+        for quoted in (True, False):
+            csv[quoted] = os.path.join(folder, f"named_{'quoted' if quoted else 'bare'}.csv")
+            write_named(table, csv[quoted], quoted)
+        named = best_in_turn({quoted: [gk, "convert", "--from", "wgs84", "--to", "ecef", path,
+                                       "-o", path + ".ecef.csv"]
+                              for quoted, path in csv.items()}, repeat)
         del table
         result = [
             row("geokern convert", geokern_text, [("cs2cs -f %.17g (text)", cs2cs_text)],
@@ -98,6 +138,8 @@ def measure(rows, repeat, memory_rows=0):
             row("geokern convert", geokern_parquet,
                 [("cs2cs -f %.17g (text)", cs2cs_text), ("geokern, text", geokern_text)],
                 note=f"Parquet in and out, {rows} rows"),
+            row("geokern convert", named[True], [("geokern, the CSV unquoted", named[False])],
+                note=f"CSV with a quoted text column, {rows} rows"),
         ]
 
         if memory_rows:

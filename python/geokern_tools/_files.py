@@ -12,9 +12,10 @@ from typing import IO, Any
 
 from geokern_tools._coordinate_columns import AXES, convert_table, output_names, pick_columns
 from geokern_tools._errors import DataError
-from geokern_tools._npy import NPY_MAGIC, NpyReader, NpyWriter, check_numbers
+from geokern_tools._input import open_input
+from geokern_tools._npy import NpyReader, NpyWriter, check_numbers
 from geokern_tools._output import output_file
-from geokern_tools._parquet import PARQUET_MAGIC, ParquetReader, ParquetWriter
+from geokern_tools._parquet import ParquetReader, ParquetWriter
 from geokern_tools._text import WHITESPACE, TextReader, TextWriter
 
 #: Block size of text reads and row count of Parquet and .npy batches; the
@@ -31,30 +32,6 @@ def kind_of_path(path: str) -> str | None:
     return _SUFFIXES.get(os.path.splitext(path)[1].lower())
 
 
-def _kind_of_bytes(head: bytes) -> str:
-    if head.startswith(NPY_MAGIC):
-        return "npy"
-    if head.startswith(PARQUET_MAGIC):
-        return "parquet"
-    return "text"
-
-
-@contextlib.contextmanager
-def _open_input(path: str) -> Iterator[tuple[str, Any, str]]:
-    """(display name, source, kind) of one input; "-" is standard input."""
-    if path == "-":
-        stream = sys.stdin.buffer
-        kind = _kind_of_bytes(stream.peek(8)[:8] if hasattr(stream, "peek") else b"")
-        if kind != "text":  # Parquet and .npy need the whole input at hand
-            import io
-            yield "<stdin>", io.BytesIO(stream.read()), kind
-        else:
-            yield "<stdin>", stream, kind
-        return
-    with open(path, "rb") as f:
-        kind = _kind_of_bytes(f.read(8))
-        f.seek(0)
-        yield path, (path if kind != "text" else f), kind
 
 
 def _progress(inputs: list[str]) -> Any:
@@ -208,12 +185,14 @@ class _Output:
 def _convert_into(output: _Output, inputs: list[str], src: str, dst: str,
                   columns: list[str] | None, background: _BackgroundWriter, progress: Any) -> int:
     for path in inputs:
-        with _open_input(path) as (name, source, kind):
+        with open_input(path) as (name, source, kind):
             reader = _reader(name, source, kind, columns)
             if not reader.names:
                 continue  # an empty input adds nothing
             output.start(reader, kind, name,
                          output_names(reader.names, reader.picked, src, dst, reader.header))
+            if isinstance(reader, TextReader):
+                reader.write_to(output.writer)
             for table, first, size in reader.batches():
                 try:
                     table = convert_table(table, reader.picked, reader.names, src, dst,

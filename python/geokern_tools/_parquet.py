@@ -47,8 +47,9 @@ class ParquetReader:
                 try:
                     batch = next(batches, None)
                 except (pa.ArrowException, OSError) as exc:
+                    message = " ".join(str(exc).split())  # Arrow's may run over lines
                     raise DataError(f"{self.name}: row group {group}: cannot read it "
-                                    f"({exc})") from exc
+                                    f"({message})") from None
                 if batch is None:
                     break
                 yield pa.Table.from_batches([batch]), row, int(batch.num_rows * self.bytes_per_row)

@@ -46,7 +46,7 @@ def test_stdin_to_stdout_blank_separated():
     data = b"116.4 39.9 44\n  2.35\t48.85   35 \n\n-74.0 40.7 10\n"
     proc = run_geokern("convert", "--from", "4326", "--to", "3857", stdin=data)
     assert proc.returncode == 0, proc.stderr
-    got = np.array([[float(v) for v in line.split(" ")] for line in proc.stdout.decode().splitlines()])
+    got = np.array([[float(v) for v in line.split()] for line in proc.stdout.decode().splitlines()])
     rows = np.array([[116.4, 39.9, 44], [2.35, 48.85, 35], [-74.0, 40.7, 10]])
     assert np.array_equal(got, geokern.geodetic_to_web_mercator_fast_array(rows))
 
@@ -54,7 +54,7 @@ def test_stdin_to_stdout_blank_separated():
 @pytest.mark.parametrize("data,expected", [
     (b"", b""),
     (b"lon,lat,h\n", b"X,Y,Z\n"),
-    (b"\n\nlon,lat\r\n0,0\r\n", b"X,Y,Z\n6378137,0,0\n"),
+    (b"\n\nlon,lat\r\n0,0\r\n", b"X,Y,Z\r\n6378137,0,0\r\n"),  # line ends kept
 ])
 def test_empty_and_header_only_inputs(data, expected):
     proc = run_geokern("convert", "--from", "wgs84", "--to", "ecef", stdin=data)
