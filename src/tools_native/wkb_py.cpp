@@ -3,7 +3,7 @@
 
 #include "module/parallel.hpp"
 #include "module/ref.hpp"
-#include "module/view.hpp"  // new_array
+#include "module/result_array.hpp"
 #include "tools_native/native_function.hpp"
 #include "tools_native/wkb.hpp"
 
