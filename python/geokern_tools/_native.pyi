@@ -1,5 +1,5 @@
 # Type stubs of the native helper (src/tools_native/).
-from typing import TypedDict
+from typing import Any, TypedDict
 
 import numpy as np
 import numpy.typing as npt
@@ -22,6 +22,13 @@ def wgs84_to_bd09(arr: _F64 | None, out: _F64 | None = None) -> _F64: ...
 def bd09_to_wgs84(arr: _F64 | None, out: _F64 | None = None) -> _F64: ...
 def gcj02_to_bd09(arr: _F64 | None, out: _F64 | None = None) -> _F64: ...
 def bd09_to_gcj02(arr: _F64 | None, out: _F64 | None = None) -> _F64: ...
+
+# The OBJ reader of geokern_tools (see geokern_tools._obj): bytes, or a
+# file descriptor read to its end.  (line, message) for a fault of the
+# text; (bytes,) for UTF-16 text to decode; else (vertices, texcoords,
+# texcoord_width, corner_vertices, corner_texcoords, face_sizes, faces,
+# statements), the arrays as writable buffers for numpy.frombuffer.
+def read_obj_mesh(source: bytes | int) -> tuple[Any, ...]: ...
 
 # Empty functions of geokern's function type, the floor of a scalar call in
 # the benchmarks: they match their arguments and return None.
