@@ -14,10 +14,11 @@ from geokern_tools._footprint import footprint
 from geokern_tools._frames import (ecef_to_local, ecef_to_local_matrix, geodetic_to_local,
                                    local_to_ecef, local_to_ecef_matrix, local_to_geodetic)
 from geokern_tools._mesh import ShadedMesh, mesh_normals
-from geokern_tools._obj import read_obj, write_obj
+from geokern_tools._obj import ObjError, ObjModel, read_obj, read_obj_model, write_obj
 
 __version__: str = _version("geokern")
 
-__all__ = ["CRS_NAMES", "ShadedMesh", "convert", "ecef_to_local", "ecef_to_local_matrix",
-           "footprint", "geodetic_to_local", "local_to_ecef", "local_to_ecef_matrix",
-           "local_to_geodetic", "mesh_normals", "read_obj", "write_obj", "__version__"]
+__all__ = ["CRS_NAMES", "ObjError", "ObjModel", "ShadedMesh", "convert", "ecef_to_local",
+           "ecef_to_local_matrix", "footprint", "geodetic_to_local", "local_to_ecef",
+           "local_to_ecef_matrix", "local_to_geodetic", "mesh_normals", "read_obj",
+           "read_obj_model", "write_obj", "__version__"]

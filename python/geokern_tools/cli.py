@@ -11,11 +11,14 @@ import json
 import os
 import sys
 from collections.abc import Callable, Sequence
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 from geokern_tools._convert import CRS_NAMES, crs_name
 from geokern_tools._errors import DataError, UsageError
 from geokern_tools._scheduler import local_workers
+
+if TYPE_CHECKING:
+    from geokern_tools._footprint import Up
 
 _CRS_HELP = f"one of {', '.join(CRS_NAMES)} or EPSG 4326, 4979, 4978, 3857"
 
@@ -78,45 +81,56 @@ def _cmd_convert(args: argparse.Namespace) -> int:
     return 0
 
 
-def _footprints(paths: list[str], jobs: int, scheduler: str | None
-                ) -> list[tuple[str | None, str | None]]:
-    from geokern_tools._footprint import footprint_with_note
+def _footprints(paths: list[str], jobs: int, scheduler: str | None, up: Up
+                ) -> list[tuple[str | None, str | None, Exception | None]]:
+    from functools import partial
 
+    from geokern_tools._footprint import footprint_outcome
+
+    per_model = partial(footprint_outcome, up=up)
     if scheduler:
-        results: list[tuple[str | None, str | None]] = _import_dask().footprint_files(
-            paths, scheduler)
-        return results
+        gk_dask = _import_dask()
+        with gk_dask.client_for(scheduler) as client:
+            outcomes: list[tuple[str | None, str | None, Exception | None]] = \
+                gk_dask.footprints(paths, per_model).compute(scheduler=client)
+        return outcomes
     if jobs > 1 and len(paths) > 1:
         from concurrent.futures import ProcessPoolExecutor
 
         with ProcessPoolExecutor(jobs) as pool:
-            return list(pool.map(footprint_with_note, paths, chunksize=8))
-    return [footprint_with_note(path) for path in paths]
+            return list(pool.map(per_model, paths, chunksize=8))
+    return [per_model(path) for path in paths]
+
+
+def _error_text(exc: Exception) -> str:
+    """One line for an error of one input: an ObjError names its file and
+    line already, an OSError its file."""
+    if isinstance(exc, OSError) and exc.filename is not None:
+        return f"{exc.filename}: {exc.strerror or exc}"
+    return str(exc)
 
 
 def _cmd_footprint(args: argparse.Namespace) -> int:
-    from geokern_tools._footprint import UNREADABLE
-
     if args.jobs < 1:
         raise UsageError("--jobs must be at least 1")
-    results = _footprints(args.models, args.jobs, args.scheduler)
+    outcomes = _footprints(args.models, args.jobs, args.scheduler, args.up)
     status = 0
-    for path, (_, note) in zip(args.models, results):
-        if note is None:
-            continue
-        if note.startswith(UNREADABLE):
-            _note(note[len(UNREADABLE) + 2:])
+    for path, (_, note, error) in zip(args.models, outcomes):
+        if error is not None:
+            _note(_error_text(error))
             status = 1
-        else:
+        elif note is not None:
             _note(f"{path}: {note}")
+    # A model that cannot be read has no line and no feature: POLYGON EMPTY
+    # (a null geometry) means a model without faces.
+    read = [(path, wkt) for path, (wkt, _, error) in zip(args.models, outcomes) if error is None]
     if args.geojson:
         features = [{"type": "Feature", "properties": {"model": path},
-                     "geometry": _wkt_to_geojson(wkt)}
-                    for path, (wkt, _) in zip(args.models, results)]
+                     "geometry": _wkt_to_geojson(wkt)} for path, wkt in read]
         json.dump({"type": "FeatureCollection", "features": features}, sys.stdout)
         print()
     else:
-        for wkt, _ in results:
+        for _, wkt in read:
             print(wkt or "POLYGON EMPTY")
     return status
 
@@ -129,31 +143,23 @@ def _wkt_to_geojson(wkt: str | None) -> dict[str, Any] | None:
 
 
 def _cmd_normals(args: argparse.Namespace) -> int:
-    import numpy as np
-
-    import geokern
-    from geokern_tools._obj import ObjError, read_obj, write_obj
+    from geokern_tools._mesh import mesh_normals
+    from geokern_tools._obj import ObjError, read_obj_model, write_shaded_obj
 
     if args.angle is not None and args.mode != "crease":
         raise UsageError("--angle applies to --mode crease only")
     try:
-        vertices, faces = read_obj(args.input)
+        model = read_obj_model(args.input)
     except ObjError as exc:
         raise DataError(str(exc)) from None
-    positions = vertices.astype(np.float32)
-    indices = faces.astype(np.uint32).ravel()
-    if args.mode == "smooth":
-        normals = geokern.calculate_smooth_normals_cy(positions, indices, len(positions))
-        write_obj(args.output, vertices, faces, normals)
-        return 0
-    if args.mode == "flat":
-        result = geokern.expand_flat_shaded_mesh_cy(positions, indices)
-    else:
-        angle = 60.0 if args.angle is None else args.angle
-        result = geokern.expand_crease_normals_mesh_cy(positions, indices, angle)
-    _, normals, new_indices, source = result
-    # Keep the full precision of the input positions for the copied vertices.
-    write_obj(args.output, vertices[source.astype(np.intp)], new_indices.reshape(-1, 3), normals)
+    try:
+        mesh = mesh_normals(model.vertices, model.triangles, args.mode, angle=args.angle)
+    except (ValueError, IndexError) as exc:  # checks of the mesh, e.g. coordinates too large
+        raise DataError(f"{args.input}: {exc}") from None
+    write_shaded_obj(args.output, model, model.vertices[mesh.source], mesh.normals,
+                     mesh.triangles)
+    if len(model.triangles) == 0:
+        _note(f"{args.input}: no faces")
     return 0
 
 
@@ -233,17 +239,22 @@ def build_parser() -> argparse.ArgumentParser:
 
     p = sub.add_parser("footprint", help="footprint boxes of OBJ models",
                        description="Print the 2-D oriented footprint box of each OBJ model "
-                       "(Y-up) as one WKT line, or all of them as a GeoJSON FeatureCollection. "
-                       "A model without faces gives POLYGON EMPTY and a note.")
+                       "as one WKT line, or all of them as a GeoJSON FeatureCollection. "
+                       "A model without faces gives POLYGON EMPTY and a note; a model that "
+                       "cannot be read gives no output, an error line and exit status 1.")
     p.add_argument("models", nargs="+", metavar="MODEL.obj")
     p.add_argument("--geojson", action="store_true", help="write a GeoJSON FeatureCollection")
+    p.add_argument("--up", choices=("y", "z"), default="y",
+                   help="the models' up axis: y (footprint (x, -z), the default) or z "
+                   "(footprint (x, y))")
     p.add_argument("--jobs", type=int, default=1, metavar="N", help="worker processes (default 1)")
     _add_scheduler(p, "footprint the models on a Dask cluster")
     p.set_defaults(run=_cmd_footprint)
 
     p = sub.add_parser("normals", help="add vertex normals to an OBJ mesh",
                        description="Read an OBJ mesh, compute vertex normals and write it "
-                       "with vn lines and f v//vn faces.")
+                       "with vn lines and f v//vn (or v/vt/vn) faces; texture coordinates and "
+                       "the mtllib, usemtl, o, g and s lines are kept.")
     p.add_argument("input", metavar="IN.obj")
     p.add_argument("output", metavar="OUT.obj")
     p.add_argument("--mode", choices=("smooth", "flat", "crease"), required=True,
