@@ -30,3 +30,7 @@ eye = geokern.np.eye(3)
 out: npt.NDArray[np.float64] = convert([[116.4, 39.9]], "wgs84", "EPSG:4978")
 out = convert(rows, 4326, "gcj02")
 systems: tuple[str, ...] = geokern_tools.CRS_NAMES
+enu: npt.NDArray[np.float64] = geokern_tools.local_to_ecef([[1.0, 2.0, 3.0]], (7.0, 46.0))
+frame: npt.NDArray[np.float64] = geokern_tools.local_to_ecef_matrix((7.0, 46.0), up="y")
+shaded: geokern_tools.ShadedMesh = geokern_tools.mesh_normals(rows, [[0, 0, 0]], "crease")
+origin: npt.NDArray[np.float64] = geokern_tools.obj_to_glb("in.obj", "out.glb").origin
