@@ -143,21 +143,34 @@ def _wkt_to_geojson(wkt: str | None) -> dict[str, Any] | None:
 
 
 def _cmd_normals(args: argparse.Namespace) -> int:
-    from geokern_tools._mesh import mesh_normals
-    from geokern_tools._obj import ObjError, read_obj_model, write_shaded_obj
+    import warnings
 
+    from geokern_tools._model_files import obj_to_glb, obj_with_normals
+    from geokern_tools._obj import ObjError, read_obj_model
+
+    kind = os.path.splitext(args.output)[1].lower()
+    if kind not in (".obj", ".glb"):
+        raise UsageError(f"{args.output}: the output's suffix must be .obj or .glb")
     if args.angle is not None and args.mode != "crease":
         raise UsageError("--angle applies to --mode crease only")
+    if args.up is not None and kind != ".glb":
+        raise UsageError("--up applies to .glb output only (OBJ output keeps the model's axes)")
     try:
         model = read_obj_model(args.input)
     except ObjError as exc:
         raise DataError(str(exc)) from None
-    try:
-        mesh = mesh_normals(model.vertices, model.triangles, args.mode, angle=args.angle)
-    except (ValueError, IndexError) as exc:  # checks of the mesh, e.g. coordinates too large
-        raise DataError(f"{args.input}: {exc}") from None
-    write_shaded_obj(args.output, model, model.vertices[mesh.source], mesh.normals,
-                     mesh.triangles)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        try:
+            if kind == ".glb":
+                obj_to_glb(model, args.output, mode=args.mode, angle=args.angle,
+                           up=args.up or "y")
+            else:
+                obj_with_normals(model, args.output, mode=args.mode, angle=args.angle)
+        except (ValueError, IndexError) as exc:  # checks of the mesh, e.g. coordinates too large
+            raise DataError(f"{args.input}: {exc}") from None
+    for warning in caught:
+        _note(str(warning.message))
     if len(model.triangles) == 0:
         _note(f"{args.input}: no faces")
     return 0
@@ -251,17 +264,21 @@ def build_parser() -> argparse.ArgumentParser:
     _add_scheduler(p, "footprint the models on a Dask cluster")
     p.set_defaults(run=_cmd_footprint)
 
-    p = sub.add_parser("normals", help="add vertex normals to an OBJ mesh",
-                       description="Read an OBJ mesh, compute vertex normals and write it "
-                       "with vn lines and f v//vn (or v/vt/vn) faces; texture coordinates and "
-                       "the mtllib, usemtl, o, g and s lines are kept.")
+    p = sub.add_parser("normals", help="add vertex normals to an OBJ mesh (OBJ or GLB out)",
+                       description="Read an OBJ mesh, compute vertex normals and write it as "
+                       "OBJ (vn lines, f v//vn or v/vt/vn faces; texture coordinates and the "
+                       "mtllib, usemtl, o, g, s lines kept) or as glTF binary (.glb: positions "
+                       "about the model's centre, normals, texture coordinates and the "
+                       "materials' colours and textures). The output's suffix picks the kind.")
     p.add_argument("input", metavar="IN.obj")
-    p.add_argument("output", metavar="OUT.obj")
+    p.add_argument("output", metavar="OUT.obj|OUT.glb")
     p.add_argument("--mode", choices=("smooth", "flat", "crease"), required=True,
                    help="smooth: shared area-weighted normals; flat: one normal per face; "
                    "crease: split vertices where faces meet at more than --angle")
     p.add_argument("--angle", type=float, metavar="DEG", help="crease angle in degrees "
                    "(default 60)")
+    p.add_argument("--up", choices=("y", "z"), help="the model's up axis for GLB output: y "
+                   "(the default, glTF's own) or z (turned to glTF's y-up)")
     p.set_defaults(run=_cmd_normals)
 
     p = sub.add_parser("info", help="versions and build details",

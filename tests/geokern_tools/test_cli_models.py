@@ -108,14 +108,19 @@ def test_normals_far_from_the_origin(tmp_path):
     assert angles.max() < 1e-4
 
 
-def test_normals_usage_errors(models, tmp_path):
-    proc = run_geokern("normals", models[0], tmp_path / "o.obj", "--mode", "flat", "--angle", "3")
-    assert proc.returncode == 2 and "--angle applies to --mode crease only" in proc.stderr
-    assert not (tmp_path / "o.obj").exists()
+@pytest.mark.parametrize("args,message", [
+    (["out.txt", "--mode", "flat"], "suffix must be .obj or .glb"),
+    (["out.obj", "--mode", "flat", "--angle", "3"], "--angle applies to --mode crease only"),
+    (["out.obj", "--mode", "flat", "--up", "z"], "--up applies to .glb output only"),
+])
+def test_normals_usage_errors(models, tmp_path, args, message):
+    proc = run_geokern("normals", models[0], tmp_path / args[0], *args[1:])
+    assert proc.returncode == 2 and message in proc.stderr
+    assert not (tmp_path / args[0]).exists()
 
 
 @pytest.mark.parametrize("content", ["v 1 2 3\nf 1 2 3\n", bytes(range(256)) * 16])
-@pytest.mark.parametrize("suffix", [".obj"])
+@pytest.mark.parametrize("suffix", [".obj", ".glb"])
 def test_normals_bad_input_leaves_the_output_alone(write_file, tmp_path, content, suffix):
     # regression: issue 19 (a random binary .obj gave a 0-byte output and exit 0)
     bad = write_file(content, "bad.obj")
@@ -126,6 +131,14 @@ def test_normals_bad_input_leaves_the_output_alone(write_file, tmp_path, content
     assert len(proc.stderr.splitlines()) == 1 and "Traceback" not in proc.stderr
     assert out.read_text() == "earlier output"
     assert sorted(p.name for p in tmp_path.iterdir()) == ["bad.obj", f"o{suffix}"]
+
+
+def test_normals_to_glb(models, tmp_path):
+    # regression: issue 22 (OBJ text was written into a .glb file)
+    out = tmp_path / "out.GLB"
+    proc = run_geokern("normals", models[0], out, "--mode", "crease")
+    assert proc.returncode == 0, proc.stderr
+    assert out.read_bytes()[:4] == b"glTF"
 
 
 def test_info_names_the_versions():
