@@ -17,7 +17,8 @@ The matrices are 4 x 4 and act on column vectors: ``ecef = M @ (x, y, z,
 1)``.  ``M.T`` is what geokern's ECEF-to-geodetic batches take as their
 `transform` for homogeneous rows, and ``M.T.ravel()`` is the column-major
 list that 3D Tiles and glTF store.  All arithmetic is double precision;
-converting a point to ECEF and back loses about 1e-9 m.
+converting a point to ECEF and back loses about 1e-9 m.  Points move in
+parallel, with the interpreter lock released, as geokern's batches do.
 """
 from __future__ import annotations
 
@@ -29,6 +30,7 @@ import numpy as np
 import numpy.typing as npt
 
 import geokern
+from geokern_tools import _native
 
 Up = Literal["y", "z"]
 Floats = npt.NDArray[np.float64]
@@ -128,15 +130,20 @@ def _shaped(rows: Floats, single: bool) -> Floats:
     return rows[0] if single else rows
 
 
+def _moved(rows: Floats, rotation: Floats, before: Floats, after: Floats) -> Floats:
+    """rotation @ (row - before) + after for every row, in parallel with the
+    lock released (geokern_tools._native.move_points)."""
+    moved: Floats = _native.move_points(rows, np.vstack([rotation, before, after]))
+    return moved
+
+
 def local_to_ecef(points: npt.ArrayLike, origin: Sequence[float] | npt.ArrayLike, *,
                   heading: float = 0.0, up: Up = "z") -> Floats:
     """ECEF (X, Y, Z) metres of `points` (N, 3) or (3,), given in the local
     frame at `origin` (lon, lat[, h]) with `heading` and `up`."""
     rows, single = _points(points, "points")
     rotation, centre = _frame(origin, heading, up)
-    ecef: Floats = rows @ rotation.T
-    ecef += centre
-    return _shaped(ecef, single)
+    return _shaped(_moved(rows, rotation, np.zeros(3), centre), single)
 
 
 def ecef_to_local(points: npt.ArrayLike, origin: Sequence[float] | npt.ArrayLike, *,
@@ -144,8 +151,7 @@ def ecef_to_local(points: npt.ArrayLike, origin: Sequence[float] | npt.ArrayLike
     """The local-frame (x, y, z) metres of ECEF `points` (N, 3) or (3,)."""
     rows, single = _points(points, "points")
     rotation, centre = _frame(origin, heading, up)
-    local: Floats = (rows - centre) @ rotation
-    return _shaped(local, single)
+    return _shaped(_moved(rows, rotation.T, centre, np.zeros(3)), single)
 
 
 def local_to_geodetic(points: npt.ArrayLike, origin: Sequence[float] | npt.ArrayLike, *,
@@ -169,6 +175,4 @@ def geodetic_to_local(points: npt.ArrayLike, origin: Sequence[float] | npt.Array
     rows, single = _points(points, "points")
     rotation, centre = _frame(origin, heading, up)
     ecef = geokern.geodetic2ecef_fast_array(rows)
-    ecef -= centre
-    local: Floats = ecef @ rotation
-    return _shaped(local, single)
+    return _shaped(_moved(ecef, rotation.T, centre, np.zeros(3)), single)

@@ -1,10 +1,11 @@
 // geokern_tools._native: the module definition of the companion package's
 // native helper.
 //
-// Besides the China batches, build_info() and the OBJ reader of
-// geokern_tools (read_obj_mesh, obj_mesh_py.hpp) it holds _noop2 and
-// _noop3, empty functions of geokern's own function type that the
-// benchmarks take as the floor of a scalar call (noop_py.hpp).
+// Besides the China batches, the local-frame batch (move_points,
+// frame_batch_py.hpp), build_info() and the OBJ reader of geokern_tools
+// (read_obj_mesh, obj_mesh_py.hpp) it holds _noop2 and _noop3, empty
+// functions of geokern's own function type that the benchmarks take as the
+// floor of a scalar call (noop_py.hpp).
 //
 // The helper shares geokern's kernels and its module layer (argument
 // matching, array views, failure reporting, the parallel loop), but not its
@@ -19,6 +20,7 @@
 #include "module/view.hpp"
 #include "tools_native/build_info_py.hpp"
 #include "tools_native/china_batch_py.hpp"
+#include "tools_native/frame_batch_py.hpp"
 #include "tools_native/init.hpp"
 #include "tools_native/noop_py.hpp"
 #include "tools_native/obj_mesh_py.hpp"
@@ -35,7 +37,9 @@ int native_exec(PyObject* module) {
     vector_path();  // chosen once, here, as geokern does
     if (PyModule_AddFunctions(module, china_batch_methods()) < 0 ||
         PyModule_AddFunctions(module, build_info_methods()) < 0 ||
-        PyModule_AddFunctions(module, obj_mesh_methods()) < 0 || add_noop_functions(module) < 0) {
+        PyModule_AddFunctions(module, obj_mesh_methods()) < 0 ||
+        PyModule_AddFunctions(module, frame_batch_methods()) < 0 ||
+        add_noop_functions(module) < 0) {
         return -1;
     }
     PyRef builtins(PyImport_ImportModule("builtins"));
