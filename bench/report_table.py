@@ -25,6 +25,11 @@ PEER_TARGETS = [
     ("generate_obb_2d_from_obj_file", "trimesh.load", 20.0),
     ("calculate_smooth_normals_cy", "open3d", 2.0),
     ("expand_crease_normals_mesh_cy", "trimesh", 60.0),
+    ("local_to_ecef", "pymap3d", 3.0),
+    ("local_to_geodetic", "pymap3d", 3.0),
+    ("ecef_to_local", "pymap3d", 3.0),
+    ("geodetic_to_local", "pymap3d", 3.0),
+    ("geokern normals OBJ to GLB", "obj2gltf", 10.0),
 ]
 # Our time as a multiple of a plain copy of the input, at most.
 COPY_TARGETS = {name: 1.5 for name in (

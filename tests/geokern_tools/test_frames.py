@@ -45,6 +45,13 @@ def test_heading_and_axes():
     assert np.allclose(local_to_ecef(model, origin, up="y", heading=20),
                        local_to_ecef([[1.0, -3.0, 2.0]], origin, heading=20))
     assert local_to_ecef([1.0, 2.0, 3.0], origin).shape == (3,)
+    # Any strides, read-only, other dtypes.
+    wide = np.arange(40.0).reshape(10, 4)
+    wide.flags.writeable = False
+    assert np.array_equal(local_to_ecef(wide[:, 1:], origin),
+                          local_to_ecef(np.ascontiguousarray(wide[:, 1:]), origin))
+    assert np.array_equal(ecef_to_local(wide[:, 1:].astype(np.float32), origin),
+                          ecef_to_local(wide[:, 1:], origin))
 
 
 @pytest.mark.parametrize("up", ["y", "z"])
