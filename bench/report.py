@@ -30,6 +30,7 @@ import bench_ecef
 import bench_geo
 import bench_memory
 import bench_mesh
+import bench_models
 import bench_obb
 import bench_threads
 import report_table
@@ -107,6 +108,7 @@ def main():
             + section("mesh normals", bench_mesh.rows)
             # The line-by-line Python reader alone would take most of the run.
             + section("footprint boxes", lambda: bench_obb.rows(python_reader=False))
+            + section("building models: local frames, OBJ to GLB", bench_models.rows)
             + section("China datums", bench_china.rows)
             + section("geometries and GeoParquet tables", bench_geo.rows)
             + section("geokern convert", lambda: bench_cli.measure(CLI_ROWS, repeat=2)))

@@ -29,6 +29,11 @@ PEER_TARGETS = [
     ("convert(GeoDataFrame, dst=3857)", "GeoDataFrame.to_crs", 3.0),
     # Quoted text columns cost the command at most 1.3 times the time.
     ("geokern convert", "geokern, the CSV unquoted", round(1 / 1.3, 2)),
+    ("local_to_ecef", "pymap3d", 3.0),
+    ("local_to_geodetic", "pymap3d", 3.0),
+    ("ecef_to_local", "pymap3d", 3.0),
+    ("geodetic_to_local", "pymap3d", 3.0),
+    ("geokern normals OBJ to GLB", "obj2gltf", 10.0),
 ]
 # Our time as a multiple of a plain copy of the input, at most.
 COPY_TARGETS = {name: 1.5 for name in (

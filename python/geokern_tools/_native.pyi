@@ -1,5 +1,5 @@
 # Type stubs of the native helper (src/tools_native/).
-from typing import TypedDict
+from typing import Any, TypedDict
 
 import numpy as np
 import numpy.typing as npt
@@ -37,6 +37,17 @@ def wkb_rewrite(data: object, offsets: npt.NDArray[np.int64], valid: npt.NDArray
 def wkb_rewrite_3d(data: object, offsets: npt.NDArray[np.int64],
                    valid: npt.NDArray[np.bool_] | None,
                    xyz: _F64) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.uint8]]: ...
+
+# R @ (row - frame[3]) + frame[4] for each (x, y, z) row, R = frame[:3];
+# a new (N, 3) array (see geokern_tools._frames).
+def move_points(arr: _F64 | None, frame: _F64) -> _F64: ...
+
+# The OBJ reader of geokern_tools (see geokern_tools._obj): bytes, or a
+# file descriptor read to its end.  (line, message) for a fault of the
+# text; (bytes,) for UTF-16 text to decode; else (vertices, texcoords,
+# texcoord_width, corner_vertices, corner_texcoords, face_sizes, faces,
+# statements), the arrays as writable buffers for numpy.frombuffer.
+def read_obj_mesh(source: bytes | int) -> tuple[Any, ...]: ...
 
 # Empty functions of geokern's function type, the floor of a scalar call in
 # the benchmarks: they match their arguments and return None.

@@ -9,6 +9,9 @@ of three context managers:
 - `output_folder(path, inputs, replaceable)` yields a fresh folder to fill
   (a Parquet dataset, a folder of tiles).
 
+`binary_output(target)` is `output_file` for the library's writers, which
+take a path or an open binary stream.
+
 The contract, the same for all three:
 
 - A regular file or a folder is written under a temporary name beside it
@@ -56,9 +59,12 @@ import tempfile
 import threading
 import time
 from collections.abc import Callable, Iterator, Sequence
+from typing import IO
 
 from geokern_tools._errors import UsageError
 from geokern_tools._signals import deferred
+
+StrPath = str | os.PathLike[str]
 
 _MARK = ".geokern-"
 #: Errors of writing a file (rather than of reading one).
@@ -432,6 +438,18 @@ def output_file(path: str | None, inputs: Sequence[str] = ()) -> Iterator[Output
     finally:
         stream._detach()
         os.close(fd)
+
+
+@contextlib.contextmanager
+def binary_output(target: StrPath | IO[bytes]) -> Iterator[IO[bytes]]:
+    """A binary stream for `target`: a stream itself, or `output_file` of a
+    path (where "-" is a file of that name, not standard output)."""
+    if not isinstance(target, (str, os.PathLike)):
+        yield target
+        return
+    path = os.fspath(target)
+    with output_file(os.path.join(".", path) if path == "-" else path) as stream:
+        yield stream  # type: ignore[misc]
 
 
 @contextlib.contextmanager

@@ -49,7 +49,7 @@ import numpy as np
 import numpy.typing as npt
 
 from geokern_tools._glb_read import GLB_MAGIC, GlbError, check_glb_header, glb_scene_bounds
-from geokern_tools._staged import staged_folder
+from geokern_tools._output import output_folder
 
 Floats = npt.NDArray[np.float64]
 StrPath = str | os.PathLike[str]
@@ -336,11 +336,17 @@ def tileset_output(outdir: StrPath) -> Iterator[Tileset]:
     """Yields a `Tileset` assembled in a folder beside `outdir`; when the
     block ends normally tileset.json is written and the folder replaces
     `outdir` whole, and when it raises nothing is left behind.  An existing
-    `outdir` is replaced only when empty or holding a tileset.json."""
-    with staged_folder(outdir) as folder:
+    `outdir` is replaced only when it holds JSON and GLB files alone."""
+    with output_folder(os.fspath(outdir), replaceable=_tileset_file) as folder:
         tileset = Tileset(folder)
         yield tileset
         tileset.write()
+
+
+def _tileset_file(relative: str) -> bool:
+    """Whether a file may be in a tileset folder that is replaced: JSON and
+    GLB files only, so that a mistyped folder of other data is kept."""
+    return relative.endswith((".json", ".glb"))
 
 
 ModelEntry = tuple[bytes | StrPath, npt.ArrayLike] | tuple[bytes | StrPath, npt.ArrayLike,

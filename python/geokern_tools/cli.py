@@ -22,6 +22,8 @@ if TYPE_CHECKING:
     from collections.abc import Callable, Sequence
     from typing import Any
 
+    from geokern_tools._footprint import Up
+
 
 def _crs(text: str) -> str:
     import argparse
@@ -98,47 +100,59 @@ def _cmd_convert(args: argparse.Namespace) -> int:
     return 0
 
 
-def _footprints(paths: list[str], jobs: int, scheduler: str | None
-                ) -> list[tuple[str | None, str | None]]:
-    from geokern_tools._footprint import footprint_with_note
+def _footprints(paths: list[str], jobs: int, scheduler: str | None, up: Up
+                ) -> list[tuple[str | None, str | None, Exception | None]]:
+    from functools import partial
 
+    from geokern_tools._footprint import footprint_outcome
+
+    per_model = partial(footprint_outcome, up=up)
     if scheduler:
-        results: list[tuple[str | None, str | None]] = _import_dask().footprint_files(
-            paths, scheduler)
-        return results
+        gk_dask = _import_dask()
+        with gk_dask.client_for(scheduler) as client:
+            outcomes: list[tuple[str | None, str | None, Exception | None]] = \
+                gk_dask.footprints(paths, per_model).compute(scheduler=client)
+        return outcomes
     if jobs > 1 and len(paths) > 1:
         from concurrent.futures import ProcessPoolExecutor
 
         with ProcessPoolExecutor(jobs) as pool:
-            return list(pool.map(footprint_with_note, paths, chunksize=8))
-    return [footprint_with_note(path) for path in paths]
+            return list(pool.map(per_model, paths, chunksize=8))
+    return [per_model(path) for path in paths]
+
+
+def _error_text(exc: Exception) -> str:
+    """One line for an error of one input: an ObjError names its file and
+    line already, an OSError its file."""
+    if isinstance(exc, OSError) and exc.filename is not None:
+        return f"{exc.filename}: {exc.strerror or exc}"
+    return str(exc)
 
 
 def _cmd_footprint(args: argparse.Namespace) -> int:
     import json
 
-    from geokern_tools._footprint import UNREADABLE
     from geokern_tools._output import output_file
 
     if args.jobs < 1:
         raise UsageError("--jobs must be at least 1")
-    results = _footprints(args.models, args.jobs, args.scheduler)
+    outcomes = _footprints(args.models, args.jobs, args.scheduler, args.up)
     status = 0
-    for path, (_, note) in zip(args.models, results):
-        if note is None:
-            continue
-        if note.startswith(UNREADABLE):
-            _note(note[len(UNREADABLE) + 2:])
+    for path, (_, note, error) in zip(args.models, outcomes):
+        if error is not None:
+            _note(_error_text(error))
             status = 1
-        else:
+        elif note is not None:
             _note(f"{path}: {note}")
+    # A model that cannot be read has no line and no feature: POLYGON EMPTY
+    # (a null geometry) means a model without faces.
+    read = [(path, wkt) for path, (wkt, _, error) in zip(args.models, outcomes) if error is None]
     if args.geojson:
         features = [{"type": "Feature", "properties": {"model": path},
-                     "geometry": _wkt_to_geojson(wkt)}
-                    for path, (wkt, _) in zip(args.models, results)]
+                     "geometry": _wkt_to_geojson(wkt)} for path, wkt in read]
         text = json.dumps({"type": "FeatureCollection", "features": features}) + "\n"
     else:
-        text = "".join(f"{wkt or 'POLYGON EMPTY'}\n" for wkt, _ in results)
+        text = "".join(f"{wkt or 'POLYGON EMPTY'}\n" for _, wkt in read)
     with output_file(None) as stream:
         stream.write(text.encode())
     return status
@@ -152,34 +166,38 @@ def _wkt_to_geojson(wkt: str | None) -> dict[str, Any] | None:
 
 
 def _cmd_normals(args: argparse.Namespace) -> int:
-    import numpy as np
+    import warnings
 
-    import geokern
-    from geokern_tools._obj import ObjError, read_obj, write_obj
-    from geokern_tools._output import output_path
+    from geokern_tools._model_files import obj_to_glb, obj_with_normals
+    from geokern_tools._obj import ObjError, read_obj_model
+    from geokern_tools._output import output_file
 
+    kind = ".obj" if args.output == "-" else os.path.splitext(args.output)[1].lower()
+    if kind not in (".obj", ".glb"):
+        raise UsageError(f"{args.output}: the output's suffix must be .obj or .glb")
     if args.angle is not None and args.mode != "crease":
         raise UsageError("--angle applies to --mode crease only")
+    if args.up is not None and kind != ".glb":
+        raise UsageError("--up applies to .glb output only (OBJ output keeps the model's axes)")
     try:
-        vertices, faces = read_obj(args.input)
+        model = read_obj_model(args.input)
     except ObjError as exc:
         raise DataError(str(exc)) from None
-    positions = vertices.astype(np.float32)
-    indices = faces.astype(np.uint32).ravel()
-    if args.mode == "smooth":
-        normals = geokern.calculate_smooth_normals_cy(positions, indices, len(positions))
-        with output_path(args.output, [args.input]) as target:
-            write_obj(target, vertices, faces, normals)
-        return 0
-    if args.mode == "flat":
-        result = geokern.expand_flat_shaded_mesh_cy(positions, indices)
-    else:
-        angle = 60.0 if args.angle is None else args.angle
-        result = geokern.expand_crease_normals_mesh_cy(positions, indices, angle)
-    _, normals, new_indices, source = result
-    # Keep the full precision of the input positions for the copied vertices.
-    with output_path(args.output, [args.input]) as target:
-        write_obj(target, vertices[source.astype(np.intp)], new_indices.reshape(-1, 3), normals)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        try:
+            with output_file(args.output, [args.input]) as stream:
+                if kind == ".glb":
+                    obj_to_glb(model, stream, mode=args.mode, angle=args.angle,
+                               up=args.up or "y")
+                else:
+                    obj_with_normals(model, stream, mode=args.mode, angle=args.angle)
+        except (ValueError, IndexError) as exc:  # checks of the mesh, e.g. coordinates too large
+            raise DataError(f"{args.input}: {exc}") from None
+    for warning in caught:
+        _note(str(warning.message))
+    if len(model.triangles) == 0:
+        _note(f"{args.input}: no faces")
     return 0
 
 
@@ -285,24 +303,34 @@ def build_parser() -> argparse.ArgumentParser:
 
     p = sub.add_parser("footprint", help="footprint boxes of OBJ models",
                        description="Print the 2-D oriented footprint box of each OBJ model "
-                       "(Y-up) as one WKT line, or all of them as a GeoJSON FeatureCollection. "
-                       "A model without faces gives POLYGON EMPTY and a note.")
+                       "as one WKT line, or all of them as a GeoJSON FeatureCollection. "
+                       "A model without faces gives POLYGON EMPTY and a note; a model that "
+                       "cannot be read gives no output, an error line and exit status 1.")
     p.add_argument("models", nargs="+", metavar="MODEL.obj")
     p.add_argument("--geojson", action="store_true", help="write a GeoJSON FeatureCollection")
+    p.add_argument("--up", choices=("y", "z"), default="y",
+                   help="the models' up axis: y (footprint (x, -z), the default) or z "
+                   "(footprint (x, y))")
     p.add_argument("--jobs", type=int, default=1, metavar="N", help="worker processes (default 1)")
     _add_scheduler(p, "footprint the models on a Dask cluster")
     p.set_defaults(run=_cmd_footprint)
 
-    p = sub.add_parser("normals", help="add vertex normals to an OBJ mesh",
-                       description="Read an OBJ mesh, compute vertex normals and write it "
-                       "with vn lines and f v//vn faces.")
+    p = sub.add_parser("normals", help="add vertex normals to an OBJ mesh (OBJ or GLB out)",
+                       description="Read an OBJ mesh, compute vertex normals and write it as "
+                       "OBJ (vn lines, f v//vn or v/vt/vn faces; texture coordinates and the "
+                       "mtllib, usemtl, o, g, s lines kept) or as glTF binary (.glb: positions "
+                       "about the model's centre, normals, texture coordinates and the "
+                       "materials' colours and textures). The output's suffix picks the kind.")
     p.add_argument("input", metavar="IN.obj")
-    p.add_argument("output", metavar="OUT.obj", help="the output ('-' for standard output)")
+    p.add_argument("output", metavar="OUT.obj|OUT.glb",
+                   help="the output ('-' for OBJ on standard output)")
     p.add_argument("--mode", choices=("smooth", "flat", "crease"), required=True,
                    help="smooth: shared area-weighted normals; flat: one normal per face; "
                    "crease: split vertices where faces meet at more than --angle")
     p.add_argument("--angle", type=float, metavar="DEG", help="crease angle in degrees "
                    "(default 60)")
+    p.add_argument("--up", choices=("y", "z"), help="the model's up axis for GLB output: y "
+                   "(the default, glTF's own) or z (turned to glTF's y-up)")
     p.set_defaults(run=_cmd_normals)
 
     p = sub.add_parser("view", help="show a tileset on a globe in the browser",

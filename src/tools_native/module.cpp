@@ -1,10 +1,12 @@
 // geokern_tools._native: the module definition of the companion package's
 // native helper.
 //
-// Besides the China batches, the WKB coordinates of a geometry column
-// (wkb_py.hpp) and build_info() it holds _noop2 and _noop3,
-// empty functions of geokern's own function type that the benchmarks take
-// as the floor of a scalar call (noop_py.hpp).
+// Besides the China batches, the local-frame batch (move_points,
+// frame_batch_py.hpp), the WKB coordinates of a geometry column
+// (wkb_py.hpp), build_info() and the OBJ reader of geokern_tools
+// (read_obj_mesh, obj_mesh_py.hpp) it holds _noop2 and _noop3, empty
+// functions of geokern's own function type that the benchmarks take as the
+// floor of a scalar call (noop_py.hpp).
 //
 // The helper shares geokern's kernels and its module layer (argument
 // matching, array views, failure reporting, the parallel loop), but not its
@@ -19,8 +21,11 @@
 #include "module/view_object.hpp"
 #include "tools_native/build_info_py.hpp"
 #include "tools_native/china_batch_py.hpp"
+#include "tools_native/frame_batch_py.hpp"
 #include "tools_native/init.hpp"
 #include "tools_native/noop_py.hpp"
+#include "tools_native/obj_mesh_py.hpp"
+#include "tools_native/owned_buffer.hpp"
 #include "tools_native/wkb_py.hpp"
 
 namespace gk::tools {
@@ -30,11 +35,14 @@ namespace {
 int native_exec(PyObject* module) {
     ModuleState& s = state();
     if (s.module == module) return 0;
-    if (init_view_type() < 0) return -1;
+    if (init_view_type() < 0 || init_owned_buffer_type() < 0) return -1;
     vector_path();  // chosen once, here, as geokern does
     if (PyModule_AddFunctions(module, china_batch_methods()) < 0 ||
         PyModule_AddFunctions(module, build_info_methods()) < 0 ||
-        PyModule_AddFunctions(module, wkb_methods()) < 0 || add_noop_functions(module) < 0) {
+        PyModule_AddFunctions(module, wkb_methods()) < 0 ||
+        PyModule_AddFunctions(module, obj_mesh_methods()) < 0 ||
+        PyModule_AddFunctions(module, frame_batch_methods()) < 0 ||
+        add_noop_functions(module) < 0) {
         return -1;
     }
     PyRef builtins(PyImport_ImportModule("builtins"));
@@ -57,7 +65,8 @@ PyModuleDef_Slot native_slots[] = {
 PyModuleDef native_def = {
     PyModuleDef_HEAD_INIT,
     "geokern_tools._native",
-    "Native batches of the China datum conversions and WKB coordinates for geokern_tools.",
+    "Native batches of the China datum conversions, local frames and WKB coordinates,"
+    " and the OBJ reader of geokern_tools.",
     0,        // m_size: the state is process-wide
     nullptr,  // m_methods: added by the exec step
     native_slots,

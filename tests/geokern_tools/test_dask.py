@@ -167,20 +167,21 @@ def test_footprints_of_generated_models(client, tmp_path):
     assert got[-1] is None and all(w.startswith("POLYGON((") for w in got[:-1])
 
 
-def test_footprint_files_with_the_tolerant_fallback(client, tmp_path):
+def test_footprint_files_and_the_command(client, tmp_path):
     from geokern_tools import _footprint as footprint_module
-    strict, tolerant = tmp_path / "strict.obj", tmp_path / "tolerant.obj"
-    write_obj(strict, [(0, 0), (4, 0), (4, 2), (0, 2)])
-    # Doubled blanks and a fourth vertex coordinate: only the tolerant reader takes them.
-    tolerant.write_text("".join(line.replace("v ", "v  ") + " 1.0\n" if line.startswith("v ")
-                                else line + "\n" for line in strict.read_text().splitlines()))
-    paths = [str(strict), str(tolerant), str(tmp_path / "missing.obj")]
+    plain, loose = tmp_path / "plain.obj", tmp_path / "loose.obj"
+    write_obj(plain, [(0, 0), (4, 0), (4, 2), (0, 2)])
+    # Doubled blanks and a fourth vertex coordinate.
+    loose.write_text("".join(line.replace("v ", "v  ") + " 1.0\n" if line.startswith("v ")
+                             else line + "\n" for line in plain.read_text().splitlines()))
+    paths = [str(plain), str(loose)]
     got = gk_dask.footprint_files(paths, client.scheduler.address)
     assert got == [footprint_module.footprint_with_note(p) for p in paths]
-    assert got[0][1] is None and "tolerant" in got[1][1] and got[2][0] is None
-    proc = run_geokern("footprint", "--scheduler", client.scheduler.address, *paths[:2])
-    assert proc.returncode == 0, proc.stderr
-    assert proc.stdout.decode().splitlines() == [wkt for wkt, _ in got[:2]]
+    assert got[0] == got[1] and got[0][1] is None
+    missing = str(tmp_path / "missing.obj")
+    proc = run_geokern("footprint", "--scheduler", client.scheduler.address, *paths, missing)
+    assert proc.returncode == 1 and proc.stderr == f"geokern: {missing}: No such file or directory\n"
+    assert proc.stdout.decode().splitlines() == [wkt for wkt, _ in got]
 
 
 def test_a_killed_worker_loses_and_duplicates_no_rows(client):

@@ -38,3 +38,7 @@ masked: np.ma.MaskedArray[Any, Any] = convert(np.ma.masked_invalid(rows), 4326, 
 merc = convert(rows, pyproj.CRS(4326), {"id": {"authority": "EPSG", "code": 3857}})
 label: dict[str, Any] = crs_projjson("gcj02")
 wkt2: str = crs_wkt(pyproj.CRS("OGC:CRS84"))
+enu: npt.NDArray[np.float64] = geokern_tools.local_to_ecef([[1.0, 2.0, 3.0]], (7.0, 46.0))
+frame: npt.NDArray[np.float64] = geokern_tools.local_to_ecef_matrix((7.0, 46.0), up="y")
+shaded: geokern_tools.ShadedMesh = geokern_tools.mesh_normals(rows, [[0, 0, 0]], "crease")
+origin: npt.NDArray[np.float64] = geokern_tools.obj_to_glb("in.obj", "out.glb").origin
