@@ -4,12 +4,16 @@
 #include "ecef/local_frame.hpp"
 #include "module/parallel.hpp"
 #include "module/ref.hpp"
+#include "module/result_array.hpp"
 #include "module/view.hpp"
 #include "tools_native/native_function.hpp"
 
 namespace gk::tools {
 
 namespace {
+
+// Below this many points one thread moves them sooner than a team wakes.
+constexpr Py_ssize_t kSerialRows = 4096;
 
 // The frame's five rows: the rotation's three, then `from` and `to`.
 bool frame_of(PyObject* obj, ecef::LocalFrame& frame) {
@@ -40,7 +44,7 @@ PyObject* move_points(Call& call) {
     if (!new_result("empty", {n, 3}, "float64", kDouble2D, result, out)) return call.fail();
     const auto src = in.rows<const double>();
     const auto dst = out.rows<double>();
-    const bool done = parallel_rows(n, [src, dst, &frame](Py_ssize_t i) {
+    const bool done = parallel_rows(n, kSerialRows, [src, dst, &frame](Py_ssize_t i) {
         const double p[3] = {src(i, 0), src(i, 1), src(i, 2)};
         double moved[3];
         ecef::move_point(frame, p, moved);
