@@ -79,7 +79,7 @@ def output_names(names: Sequence[str], picked: list[int], src: str, dst: str,
 
 
 def convert_table(table: Any, picked: list[int], names: list[str], src: str, dst: str,
-                  where: str, first_row: int) -> Any:
+                  where: str, first_row: int, china_inverse: str = "iterative") -> Any:
     """The table with its coordinate columns converted (a new Arrow table)."""
     import pyarrow as pa
     import pyarrow.compute as pc
@@ -94,7 +94,7 @@ def convert_table(table: Any, picked: list[int], names: list[str], src: str, dst
             raise DataError(f"{where}: column {names[index]!r} is not numeric ({column.type})")
         columns.append(column_numpy(column))
     points = np.column_stack(columns) if columns else np.empty((0, len(picked)))
-    result = convert(points, src, dst)
+    result = convert(points, src, dst, china_inverse=china_inverse)
     out = list(table.columns)
     for k, index in enumerate(picked):
         out[index] = arrow_column(result[:, k])

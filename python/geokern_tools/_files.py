@@ -11,7 +11,9 @@ from concurrent.futures import Future, ThreadPoolExecutor
 from typing import IO, Any
 
 from geokern_tools._coordinate_columns import AXES, convert_table, output_names, pick_columns
-from geokern_tools._errors import DataError
+from geokern_tools._crs import crs_name
+from geokern_tools._errors import DataError, UsageError
+from geokern_tools._geofiles import GeoOutput, geo_kind, ogr_path
 from geokern_tools._input import open_input
 from geokern_tools._npy import NpyReader, NpyWriter, check_numbers
 from geokern_tools._output import output_file
@@ -32,6 +34,13 @@ def kind_of_path(path: str) -> str | None:
     return _SUFFIXES.get(os.path.splitext(path)[1].lower())
 
 
+def _plain_suffix(path: str) -> bool:
+    """Whether a (possibly compressed) input's name says it holds delimited
+    text, Parquet or .npy."""
+    stem, suffix = os.path.splitext(path.lower())
+    if suffix in (".gz", ".bz2", ".xz", ".zst"):
+        suffix = os.path.splitext(stem)[1]
+    return path != "-" and suffix in _SUFFIXES
 
 
 def _progress(inputs: list[str]) -> Any:
@@ -182,10 +191,43 @@ class _Output:
         self.writer.close()
 
 
-def _convert_into(output: _Output, inputs: list[str], src: str, dst: str,
-                  columns: list[str] | None, background: _BackgroundWriter, progress: Any) -> int:
+class _Run:
+    """What one run converts: the source and target, and how."""
+
+    def __init__(self, src: str | None, dst: str, columns: list[str] | None,
+                 china_inverse: str, wkt: str | None) -> None:
+        # Geometry files keep the systems as spelt (EPSG:4979 is not
+        # EPSG:4326 in their metadata); coordinate columns need the names.
+        self.src, self.dst, self.columns = src, dst, columns
+        self.dst_name = crs_name(dst)
+        self.china_inverse, self.wkt = china_inverse, wkt
+
+    def plain_source(self, name: str) -> str:
+        """The name of --from, which coordinate columns need."""
+        if self.src is None:
+            raise UsageError(f"{name}: coordinate columns do not state their reference system: "
+                             "give it with --from")
+        return crs_name(self.src)
+
+
+def _convert_into(output: _Output, inputs: list[str], run: _Run, geo: GeoOutput,
+                  background: _BackgroundWriter, progress: Any) -> int:
+    dst, columns = run.dst_name, run.columns
     for path in inputs:
+        if ogr_path(path):
+            _refuse_mixing(output, path, True)
+            geo.add(path, path, None, "ogr")
+            continue
         with open_input(path) as (name, source, kind):
+            gkind = None if run.wkt else geo_kind(name, source, kind, _plain_suffix(path))
+            _refuse_mixing(output, name, gkind is not None, geo)
+            if gkind is not None:
+                geo.add(name, path, source, gkind)
+                continue
+            if run.wkt is not None:
+                _convert_wkt_input(output, name, source, kind, run, background)
+                continue
+            src = run.plain_source(name)
             reader = _reader(name, source, kind, columns)
             if not reader.names:
                 continue  # an empty input adds nothing
@@ -196,7 +238,7 @@ def _convert_into(output: _Output, inputs: list[str], src: str, dst: str,
             for table, first, size in reader.batches():
                 try:
                     table = convert_table(table, reader.picked, reader.names, src, dst,
-                                          name, first)
+                                          name, first, run.china_inverse)
                 except (ValueError, TypeError) as exc:
                     raise DataError(f"{name}:{first}: {exc}") from exc
                 if output.kind == "npy":
@@ -209,20 +251,87 @@ def _convert_into(output: _Output, inputs: list[str], src: str, dst: str,
                 if progress is not None:
                     progress.update(size)
             background.wait()
-    output.close(src)
+    if geo.sink is not None:
+        geo.close()
+        return geo.rows
+    if output.kind in ("geojson", "wkt"):
+        raise UsageError(f"{output.kind} output needs geometries (GeoParquet, GeoJSON, WKT "
+                         "or a vector file); coordinate columns go to .csv, .txt, .tsv, "
+                         ".parquet or .npy")
+    output.close(crs_name(run.src) if run.src is not None else run.dst_name)
     return output.rows
 
 
-def convert_files(inputs: list[str], output: str | None, src: str, dst: str,
-                  columns: list[str] | None) -> int:
-    """Converts the inputs into one output; returns the number of rows."""
-    out_kind = kind_of_path(output) if output not in (None, "-") else None
+def _refuse_mixing(output: _Output, name: str, geometry: bool,
+                   geo: GeoOutput | None = None) -> None:
+    """One run converts geometries or coordinate columns, not both."""
+    if geometry and output.writer is not None:
+        raise DataError(f"{name}: holds geometries, but the first input holds coordinate "
+                        "columns; convert them in separate runs")
+    if not geometry and geo is not None and geo.sink is not None:
+        raise DataError(f"{name}: holds coordinate columns, but the first input holds "
+                        "geometries; convert them in separate runs")
+    if not geometry and output.kind in ("geojson", "wkt"):
+        raise UsageError(f"{name}: {output.kind} output needs geometries; coordinate columns "
+                         "go to .csv, .txt, .tsv, .parquet or .npy")
+
+
+def _convert_wkt_input(output: _Output, name: str, source: Any, kind: str, run: _Run,
+                       background: _BackgroundWriter) -> None:
+    """A table with a column of WKT geometries (--wkt): that column
+    converted, the others passed through."""
+    from geokern_tools._geofiles import convert_wkt_table, wkt_column_index
+
+    if kind == "npy":
+        raise UsageError(f"{name}: --wkt needs a text column (CSV, text or Parquet)")
+    index: list[int] = []
+
+    def choose(names: list[str]) -> list[int]:
+        assert run.wkt is not None
+        index.append(wkt_column_index(names, run.wkt, name))
+        return []
+
+    reader: Any = (ParquetReader(name, source, BATCH_ROWS, choose) if kind == "parquet"
+                   else TextReader(name, source, BATCH_BYTES, choose))
+    if not reader.names:
+        return
+    if output.kind == "npy":
+        raise UsageError("--wkt writes text columns, which .npy cannot hold")
+    output.start(reader, kind, name, list(reader.names))
+    unit = "row" if kind == "parquet" else "line"
+    for table, first, _ in reader.batches():
+        table = convert_wkt_table(table, index[0], run.src, run.dst, run.china_inverse, name,
+                                  first, unit)
+        background.submit(output.writer, table, output.names, name, first)
+        output.rows += table.num_rows
+    background.wait()
+
+
+def convert_files(inputs: list[str], output: str | None, src: str | None, dst: str,
+                  columns: list[str] | None, china_inverse: str = "iterative",
+                  wkt: str | None = None) -> int:
+    """Converts the inputs into one output; returns the number of rows (or
+    features).  `src` None takes each geometry file's own reference
+    system; `wkt` names a column of WKT geometries to convert."""
+    from geokern_tools._geofiles import output_kind, refuse_geojson
+
+    out_kind = None
+    if output not in (None, "-"):
+        assert output is not None
+        out_kind = kind_of_path(output) or output_kind(output)
+        if out_kind == "geojson":
+            refuse_geojson(dst)
+        if out_kind in ("geojson", "wkt") and wkt is not None:
+            raise UsageError("--wkt converts a column of a table: write .csv, .txt, .tsv or "
+                             ".parquet")
     progress = _progress(inputs)
     background = _BackgroundWriter()
+    run = _Run(src, dst, columns, china_inverse, wkt)
     try:
         with output_file(output, inputs) as stream:
+            geo = GeoOutput(stream, out_kind, src, dst, china_inverse, BATCH_ROWS, BATCH_BYTES)
             try:
-                rows = _convert_into(_Output(stream, out_kind, dst), inputs, src, dst, columns,
+                rows = _convert_into(_Output(stream, out_kind, run.dst_name), inputs, run, geo,
                                      background, progress)
             finally:
                 background.close()  # no write may outlive the output file

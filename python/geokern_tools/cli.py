@@ -26,14 +26,16 @@ if TYPE_CHECKING:
 
 
 def _crs(text: str) -> str:
+    """The text of a supported reference system, checked."""
     import argparse
 
     from geokern_tools._crs import crs_name
 
     try:
-        return crs_name(text)
+        crs_name(text)
     except ValueError as exc:
         raise argparse.ArgumentTypeError(str(exc)) from None
+    return text.strip()
 
 
 def _scheduler(text: str) -> str:
@@ -82,21 +84,31 @@ def _import_dask() -> Any:
 
 def _cmd_convert(args: argparse.Namespace) -> int:
     from geokern_tools._coordinate_columns import parse_columns
+    from geokern_tools._crs import crs_name
     from geokern_tools._files import convert_files
 
     columns = parse_columns(args.columns)
     inputs = args.inputs or ["-"]
+    if args.wkt is not None and args.columns is not None:
+        raise UsageError("--wkt and --columns exclude each other: a run converts a WKT column "
+                         "or coordinate columns")
     if args.scheduler:
         if args.output in (None, "-"):
             raise UsageError("--scheduler writes a Parquet dataset: give its folder with -o")
+        if args.src is None:
+            raise UsageError("--scheduler converts coordinate columns: give --from")
+        if args.wkt is not None or args.china_inverse is not None:
+            raise UsageError("--wkt and --china-inverse do not apply to --scheduler")
         convert_dataset = _import_dask().convert_parquet_dataset
-        convert_dataset(inputs, args.output, args.src, args.dst, columns, args.scheduler)
+        convert_dataset(inputs, args.output, crs_name(args.src), crs_name(args.dst), columns,
+                        args.scheduler)
         return 0
     if inputs.count("-") > 1:
         raise UsageError("standard input can be read only once")
     if "-" in inputs and sys.stdin is None:
         raise DataError("<stdin>: standard input is closed")
-    convert_files(inputs, args.output, args.src, args.dst, columns)
+    convert_files(inputs, args.output, args.src, args.dst, columns,
+                  args.china_inverse or "iterative", args.wkt)
     return 0
 
 
@@ -283,20 +295,33 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--version", action="version", version=f"geokern {__version__}")
     sub = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
 
-    p = sub.add_parser("convert", help="convert coordinate files between reference systems",
+    p = sub.add_parser("convert", help="convert coordinate and geometry files between "
+                       "reference systems",
                        description="Convert coordinates in CSV or blank-separated text "
-                       "(header optional), Parquet or .npy files between reference systems. "
-                       "Without INPUT, reads standard input; without -o, writes standard "
-                       "output in the input's kind. Other columns pass through unchanged.")
-    p.add_argument("--from", dest="src", required=True, type=_crs, metavar="CRS", help=crs_help)
+                       "(header optional), Parquet or .npy files, and geometries in GeoParquet, "
+                       "GeoJSON (.geojson, .json), WKT (.wkt, one geometry a line) and the "
+                       "vector files pyogrio reads (.shp, .gpkg, .fgb, ...), between reference "
+                       "systems. Without INPUT, reads standard input; without -o, writes "
+                       "standard output in the input's kind. Other columns pass through "
+                       "unchanged.")
+    p.add_argument("--from", dest="src", type=_crs, metavar="CRS",
+                   help=f"{crs_help}; may be left out for geometry files that state their "
+                   "own (GeoParquet, GeoJSON, a Shapefile's .prj, WKT with SRID=)")
     p.add_argument("--to", dest="dst", required=True, type=_crs, metavar="CRS", help=crs_help)
     p.add_argument("inputs", nargs="*", metavar="INPUT",
                    help="input files ('-' for standard input)")
     p.add_argument("-o", "--output", metavar="OUTPUT",
-                   help="output file; its suffix (.csv, .txt, .tsv, .parquet, .npy) picks the kind")
+                   help="output file; its suffix (.csv, .txt, .tsv, .parquet, .npy; .parquet, "
+                   ".geojson, .json, .wkt for geometries) picks the kind")
     p.add_argument("--columns", metavar="NAMES",
                    help="the two or three coordinate columns, by name or 1-based number "
                    "(default: lon,lat,h / x,y,z and similar headers, else the first three)")
+    p.add_argument("--wkt", metavar="COLUMN",
+                   help="convert the WKT geometries of this text column (name or 1-based "
+                   "number) of a CSV, text or Parquet table instead of coordinate columns")
+    p.add_argument("--china-inverse", choices=("iterative", "one-step"),
+                   help="out of gcj02 and bd09: iterative (the default, within 1e-9 degrees "
+                   "of the forward conversion) or one-step (geokern's own inverse)")
     _add_scheduler(p, "convert a Parquet dataset (folder or glob) on a Dask cluster into the "
                    "dataset folder -o")
     p.set_defaults(run=_cmd_convert)
