@@ -466,8 +466,15 @@ class GeoOutput:
         meta = converter.metadata()
         primary = meta["primary_column"]
         if self.kind == "geojson":
-            self.sink.write_table(table.replace_schema_metadata(converter.schema.metadata),
-                                  primary)
+            try:
+                self.sink.write_table(table.replace_schema_metadata(converter.schema.metadata),
+                                      primary)
+            except ValueError as exc:  # the writer counts rows from 0 over all it wrote
+                m = re.match(r"row (\d+): ", str(exc))
+                if m is None:
+                    raise DataError(f"{name}: {exc}") from None
+                at = first + int(m.group(1)) - self.rows
+                raise DataError(f"{name}: row {at}: {str(exc)[m.end():]}") from None
         elif self.kind == "wkt":
             self.sink.write(table, primary, meta["columns"][primary]["encoding"], srid, name,
                             first)
@@ -523,7 +530,8 @@ def convert_wkt_table(table: Any, index: int, src: Any, dst: Any, china_inverse:
             column = column.cast(pa.string())
         except pa.ArrowInvalid:
             raise DataError(f"{name}: the WKT column holds bytes that are not UTF-8") from None
-    values = column.to_pylist()
+    # An empty field of delimited text is a missing geometry.
+    values = [v if v else None for v in column.to_pylist()]
     try:
         out = convert_wkt(values, src, dst, china_inverse, first, unit, name)
     except ValueError as exc:
