@@ -28,6 +28,7 @@ import bench_china
 import bench_cli
 import bench_ecef
 import bench_geo
+import bench_geo_cli
 import bench_memory
 import bench_mesh
 import bench_models
@@ -111,9 +112,12 @@ def main():
             + section("building models: local frames, OBJ to GLB", bench_models.rows)
             + section("China datums", bench_china.rows)
             + section("geometries and GeoParquet tables", bench_geo.rows)
-            + section("geokern convert", lambda: bench_cli.measure(CLI_ROWS, repeat=2)))
+            + section("geokern convert", lambda: bench_cli.measure(CLI_ROWS, repeat=2))
+            + section("geokern convert on GeoParquet", bench_geo_cli.rows))
     threads = section("thread scaling, quiet and with one core busy", thread_timings)
     memory = section("peak extra memory, a fresh process per function", bench_memory.rows)
+    memory.append(section("peak memory of geokern convert on GeoParquet",
+                           bench_geo_cli.memory_line))
     analysis = section("where a batch's time goes on one and two threads",
                        bench_threads.measure_in_child)
     report = report_table.build(rows, threads, memory)

@@ -27,6 +27,7 @@ PEER_TARGETS = [
     ("expand_crease_normals_mesh_cy", "trimesh", 60.0),
     ("convert(GeoDataFrame, dst='ecef')", "GeoDataFrame.to_crs", 5.0),
     ("convert(GeoDataFrame, dst=3857)", "GeoDataFrame.to_crs", 3.0),
+    ("geokern convert GeoParquet", "GeoPandas", 5.0),
     # Quoted text columns cost the command at most 1.3 times the time.
     ("geokern convert", "geokern, the CSV unquoted", round(1 / 1.3, 2)),
     ("local_to_ecef", "pymap3d", 3.0),

@@ -335,6 +335,7 @@ def convert_files(inputs: list[str], output: str | None, src: str | None, dst: s
                                      background, progress)
             finally:
                 background.close()  # no write may outlive the output file
+                geo.shutdown()
     finally:
         if progress is not None:
             progress.close()

@@ -129,7 +129,8 @@ def _valid(pa: Any, array: Any) -> npt.NDArray[np.bool_] | None:
 
 
 def _validity_buffer(pa: Any, valid: npt.NDArray[np.bool_] | None) -> Any:
-    return None if valid is None else pa.array(valid).buffers()[1]
+    # Packed by hand: pa.array() would import pandas.
+    return None if valid is None else pa.py_buffer(np.packbits(valid, bitorder="little"))
 
 
 def _extents(xyz: npt.NDArray[np.float64], start: npt.NDArray[np.int64],

@@ -362,8 +362,11 @@ class _GeoParquetSink:
             self.schema = table.schema
             encoded = [f.name for f in table.schema if not pa.types.is_floating(f.type)
                        and f.name not in geometry_columns]
+            # Neither dictionaries nor min/max statistics of WKB help a reader.
+            plain = [f.name for f in table.schema if f.name not in geometry_columns]
             self.writer = pq.ParquetWriter(self.stream, table.schema.remove_metadata(),
-                                           use_dictionary=encoded, store_schema=False)
+                                           use_dictionary=encoded, write_statistics=plain,
+                                           store_schema=False)
         elif not table.schema.equals(self.schema, check_metadata=False):
             if any(f.type != before.type and not pa.types.is_null(f.type)
                    for f, before in zip(table.schema, self.schema)) or \
@@ -419,6 +422,8 @@ class GeoOutput:
         self.src, self.dst, self.china_inverse = src, dst, china_inverse
         self.batch_rows, self.batch_bytes = batch_rows, batch_bytes
         self.sink: Any = None
+        self.pool: Any = None
+        self.pending: Any = None
         self.metas: list[dict[str, Any]] = []
         self.schema_metadata: dict[bytes, bytes] = {}
         self.rows = 0
@@ -454,7 +459,8 @@ class GeoOutput:
                 converter = GeoParquetConverter(table.schema, self.src, self.dst,
                                                 self.china_inverse, name)
                 srid = bool((table.schema.metadata or {}).get(b"geokern:srid"))
-            self._write(converter, converter.convert(table), name, first, srid)
+            self._submit(converter, converter.convert(table), name, first, srid)
+        self.wait()
         assert converter is not None
         meta = converter.metadata()
         self.metas.append(meta)
@@ -462,27 +468,52 @@ class GeoOutput:
             self.schema_metadata = {k: v for k, v in (converter.schema.metadata or {}).items()
                                     if k not in (_GEO, b"geokern:srid")}
 
-    def _write(self, converter: Any, table: Any, name: str, first: int, srid: bool) -> None:
+    def _submit(self, converter: Any, table: Any, name: str, first: int, srid: bool) -> None:
+        """Writes a converted batch on a second thread while the next one is
+        read and converted (Arrow's writing and GEOS release the interpreter
+        lock); at most one batch waits, so memory stays bounded."""
+        from concurrent.futures import ThreadPoolExecutor
+
+        self.wait()
+        if self.pool is None:
+            self.pool = ThreadPoolExecutor(1)
         meta = converter.metadata()
+        rows = self.rows
+        self.rows += table.num_rows
+        self.pending = self.pool.submit(self._write, meta, converter.schema.metadata, table,
+                                        name, first, srid, rows)
+
+    def wait(self) -> None:
+        """Waits for the batch being written; raises what its writing did."""
+        pending, self.pending = self.pending, None
+        if pending is not None:
+            pending.result()
+
+    def shutdown(self) -> None:
+        """Stops the writing thread (after the batch it writes, if any)."""
+        if self.pool is not None:
+            self.pool.shutdown(wait=True)
+
+    def _write(self, meta: dict[str, Any], schema_metadata: Any, table: Any, name: str,
+               first: int, srid: bool, rows: int) -> None:
         primary = meta["primary_column"]
         if self.kind == "geojson":
             try:
-                self.sink.write_table(table.replace_schema_metadata(converter.schema.metadata),
-                                      primary)
+                self.sink.write_table(table.replace_schema_metadata(schema_metadata), primary)
             except ValueError as exc:  # the writer counts rows from 0 over all it wrote
                 m = re.match(r"row (\d+): ", str(exc))
                 if m is None:
                     raise DataError(f"{name}: {exc}") from None
-                at = first + int(m.group(1)) - self.rows
+                at = first + int(m.group(1)) - rows
                 raise DataError(f"{name}: row {at}: {str(exc)[m.end():]}") from None
         elif self.kind == "wkt":
             self.sink.write(table, primary, meta["columns"][primary]["encoding"], srid, name,
                             first)
         else:
             self.sink.write(table, list(meta["columns"]))
-        self.rows += table.num_rows
 
     def close(self) -> None:
+        self.wait()
         if self.sink is None:
             return
         if self.kind == "parquet":

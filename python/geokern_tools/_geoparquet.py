@@ -147,7 +147,7 @@ class GeoParquetConverter:
         fields = list(schema)
         for c in self._columns:
             i = schema.get_field_index(c.name)
-            empty = pa.array([], type=schema.field(i).type)
+            empty = pa.nulls(0, schema.field(i).type)  # pa.array() would import pandas
             converted = convert_column(empty, c.encoding, c.source.system, self._target.system)
             fields[i] = self._field(schema.field(i), converted.array.type)
         self._schema = pa.schema(fields, metadata=schema.metadata)
