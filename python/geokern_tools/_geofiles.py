@@ -146,15 +146,20 @@ def _geojson_tables(name: str, path: str, source: Any, batch_rows: int
         row += table.num_rows
 
 
-def _wkt_lines(source: Any, block: int) -> Iterator[tuple[list[str], int]]:
+def _wkt_lines(name: str, source: Any, block: int) -> Iterator[tuple[list[str], int]]:
     """The lines of a text stream in batches, with the number of the first;
     blank lines at the end are dropped, other blank lines kept (and refused
     by the reader of the texts)."""
+    from geokern_tools._text import MAX_LINE_BYTES
+
     pending, line, blanks = b"", 1, 0
     while True:
         data = source.read(block)
         pending += data
         cut = pending.rfind(b"\n") + 1 if data else len(pending)
+        if not cut and len(pending) > MAX_LINE_BYTES:
+            raise DataError(f"{name}: line {line + blanks}: a line longer than "
+                            f"{MAX_LINE_BYTES} bytes (GEOKERN_MAX_LINE_BYTES)")
         if cut:
             chunk, pending = pending[:cut], pending[cut:]
             lines = chunk.decode("utf-8", "strict").splitlines()
@@ -184,7 +189,7 @@ def _wkt_tables(name: str, source: Any, src: Any, batch_bytes: int
     srid: int | None = None
     seen = False
     try:
-        for texts, first in _wkt_lines(source, batch_bytes):
+        for texts, first in _wkt_lines(name, source, batch_bytes):
             bodies = []
             for k, text in enumerate(texts):
                 m = _SRID.match(text)

@@ -89,6 +89,21 @@ def test_geoparquet_against_to_crs(tmp_path, encoding, dst, epsg, how):
     assert meta["bbox"] == [*finite.min(axis=0)[:half], *finite.max(axis=0)[:half]]
 
 
+def test_two_inputs_into_one_file(tmp_path):
+    frame = sample_frame().iloc[:4]
+    frame.iloc[:2].to_parquet(tmp_path / "a.parquet")
+    frame.iloc[2:].to_crs(3857).to_parquet(tmp_path / "b.parquet")  # each its own CRS
+    geokern_ok("--to", "4326", tmp_path / "a.parquet", tmp_path / "b.parquet",
+               "-o", tmp_path / "out.parquet")
+    got = gpd.read_parquet(tmp_path / "out.parquet")
+    assert_same(got, frame, tol=1e-9)
+    meta = json.loads(pq.read_schema(tmp_path / "out.parquet").metadata[b"geo"])
+    column = meta["columns"]["geometry"]
+    assert column["geometry_types"] == ["MultiLineString", "Point Z", "Polygon", "Polygon Z"]
+    # The box of both files, 2-D as one of them is.
+    np.testing.assert_allclose(column["bbox"], [*got.total_bounds], atol=1e-9)
+
+
 def test_geojson_in_and_out(tmp_path):
     frame = sample_frame().iloc[:6]  # JSON has no NaN coordinate
     frame.to_file(tmp_path / "in.geojson")
