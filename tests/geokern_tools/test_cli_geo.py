@@ -148,7 +148,8 @@ def test_vector_files(tmp_path, suffix):
 
 
 def test_wkt_lines_full_precision():
-    lines = "SRID=4326;POINT (116.3912 39.9061)\nSRID=4326;LINESTRING Z (1 2 3, 4 5 6)\n\n"
+    # CRLF line ends, and the last line without one.
+    lines = "SRID=4326;POINT (116.3912 39.9061)\r\nSRID=4326;LINESTRING Z (1 2 3, 4 5 6)"
     proc = geokern_ok("--to", "3857", stdin=lines.encode())
     out = proc.stdout.decode().splitlines()
     assert len(out) == 2 and all(line.startswith("SRID=3857;") for line in out)
