@@ -192,6 +192,8 @@ def _wkt_tables(name: str, source: Any, src: Any, batch_bytes: int
         for texts, first in _wkt_lines(name, source, batch_bytes):
             bodies = []
             for k, text in enumerate(texts):
+                if not text.strip():
+                    raise DataError(f"{name}: line {first + k}: no WKT geometry (a blank line)")
                 m = _SRID.match(text)
                 code = int(m.group(1)) if m else None
                 if not seen:
@@ -199,8 +201,6 @@ def _wkt_tables(name: str, source: Any, src: Any, batch_bytes: int
                 if code != srid:
                     raise DataError(f"{name}: line {first + k}: every line must have the same "
                                     "SRID prefix, or none")
-                if not text.strip():
-                    raise DataError(f"{name}: line {first + k}: no WKT geometry (a blank line)")
                 bodies.append(text[m.end():] if m else text)
             arr = np.array(bodies, dtype=object)
             try:
