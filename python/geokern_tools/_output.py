@@ -368,6 +368,24 @@ def _refuse_folder(target: _Target) -> None:
 
 
 @contextlib.contextmanager
+def _replacing(target: _Target) -> Iterator[tuple[int, str]]:
+    """A temporary file beside `target` (its descriptor and path), renamed
+    over `target` when the block ends without an exception and removed
+    otherwise."""
+    fd, temporary = _temporary_file(target)
+    try:
+        yield fd, temporary
+        with deferred():
+            _commit(temporary, target, 0o666)
+    except BaseException:
+        with deferred():
+            _discard(temporary)
+        raise
+    finally:
+        os.close(fd)
+
+
+@contextlib.contextmanager
 def _standard_output(inputs: Sequence[str]) -> Iterator[OutputStream]:
     if sys.stdout is None:
         raise OSError(errno.EBADF, "standard output is closed", "<stdout>")
@@ -420,24 +438,16 @@ def output_file(path: str | None, inputs: Sequence[str] = ()) -> Iterator[Output
         with _special_file(target) as stream:
             yield stream
         return
-    fd, temporary = _temporary_file(target)
-    stream = OutputStream(fd, target.display)
-    try:
+    with _replacing(target) as (fd, _):
+        stream = OutputStream(fd, target.display)
         try:
             yield stream
             stream.flush()
         except BaseException:
             stream._abandon()
             raise
-        with deferred():
-            _commit(temporary, target, 0o666)
-    except BaseException:
-        with deferred():
-            _discard(temporary)
-        raise
-    finally:
-        stream._detach()
-        os.close(fd)
+        finally:
+            stream._detach()
 
 
 @contextlib.contextmanager
@@ -462,8 +472,7 @@ def output_path(path: str | None, inputs: Sequence[str] = ()) -> Iterator[str]:
     if target is not None and not target.special:
         _refuse_folder(target)
         _refuse_inputs(target, inputs)
-        fd, temporary = _temporary_file(target)
-        try:
+        with _replacing(target) as (_, temporary):
             try:
                 yield temporary
             except OSError as exc:
@@ -471,14 +480,6 @@ def output_path(path: str | None, inputs: Sequence[str] = ()) -> Iterator[str]:
                                                  and exc.errno in _WRITE_ERRORS):
                     raise named(exc, target.display) from exc
                 raise
-            with deferred():
-                _commit(temporary, target, 0o666)
-        except BaseException:
-            with deferred():
-                _discard(temporary)
-            raise
-        finally:
-            os.close(fd)
         return
     with tempfile.TemporaryDirectory(prefix="geokern-") as folder:
         private = os.path.join(folder, "output")
