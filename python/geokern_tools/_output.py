@@ -405,12 +405,10 @@ def _standard_output(inputs: Sequence[str]) -> Iterator[OutputStream]:
 
 
 @contextlib.contextmanager
-def _special_file(target: _Target) -> Iterator[OutputStream]:
-    try:
-        fd = os.open(target.path, os.O_WRONLY | os.O_CLOEXEC)
-    except OSError as exc:
-        raise named(exc, target.display) from None
-    stream = OutputStream(fd, target.display)
+def _stream_on(fd: int, display: str) -> Iterator[OutputStream]:
+    """An OutputStream on `fd`, flushed when the block ends without an
+    exception and abandoned otherwise; it lets go of `fd` either way."""
+    stream = OutputStream(fd, display)
     try:
         yield stream
         stream.flush()
@@ -419,6 +417,18 @@ def _special_file(target: _Target) -> Iterator[OutputStream]:
         raise
     finally:
         stream._detach()
+
+
+@contextlib.contextmanager
+def _special_file(target: _Target) -> Iterator[OutputStream]:
+    try:
+        fd = os.open(target.path, os.O_WRONLY | os.O_CLOEXEC)
+    except OSError as exc:
+        raise named(exc, target.display) from None
+    try:
+        with _stream_on(fd, target.display) as stream:
+            yield stream
+    finally:
         os.close(fd)
 
 
@@ -438,16 +448,8 @@ def output_file(path: str | None, inputs: Sequence[str] = ()) -> Iterator[Output
         with _special_file(target) as stream:
             yield stream
         return
-    with _replacing(target) as (fd, _):
-        stream = OutputStream(fd, target.display)
-        try:
-            yield stream
-            stream.flush()
-        except BaseException:
-            stream._abandon()
-            raise
-        finally:
-            stream._detach()
+    with _replacing(target) as (fd, _), _stream_on(fd, target.display) as stream:
+        yield stream
 
 
 @contextlib.contextmanager
