@@ -368,6 +368,24 @@ def _refuse_folder(target: _Target) -> None:
 
 
 @contextlib.contextmanager
+def _replacing(target: _Target) -> Iterator[tuple[int, str]]:
+    """A temporary file beside `target` (its descriptor and path), renamed
+    over `target` when the block ends without an exception and removed
+    otherwise."""
+    fd, temporary = _temporary_file(target)
+    try:
+        yield fd, temporary
+        with deferred():
+            _commit(temporary, target, 0o666)
+    except BaseException:
+        with deferred():
+            _discard(temporary)
+        raise
+    finally:
+        os.close(fd)
+
+
+@contextlib.contextmanager
 def _standard_output(inputs: Sequence[str]) -> Iterator[OutputStream]:
     if sys.stdout is None:
         raise OSError(errno.EBADF, "standard output is closed", "<stdout>")
@@ -387,12 +405,10 @@ def _standard_output(inputs: Sequence[str]) -> Iterator[OutputStream]:
 
 
 @contextlib.contextmanager
-def _special_file(target: _Target) -> Iterator[OutputStream]:
-    try:
-        fd = os.open(target.path, os.O_WRONLY | os.O_CLOEXEC)
-    except OSError as exc:
-        raise named(exc, target.display) from None
-    stream = OutputStream(fd, target.display)
+def _stream_on(fd: int, display: str) -> Iterator[OutputStream]:
+    """An OutputStream on `fd`, flushed when the block ends without an
+    exception and abandoned otherwise; it lets go of `fd` either way."""
+    stream = OutputStream(fd, display)
     try:
         yield stream
         stream.flush()
@@ -401,6 +417,18 @@ def _special_file(target: _Target) -> Iterator[OutputStream]:
         raise
     finally:
         stream._detach()
+
+
+@contextlib.contextmanager
+def _special_file(target: _Target) -> Iterator[OutputStream]:
+    try:
+        fd = os.open(target.path, os.O_WRONLY | os.O_CLOEXEC)
+    except OSError as exc:
+        raise named(exc, target.display) from None
+    try:
+        with _stream_on(fd, target.display) as stream:
+            yield stream
+    finally:
         os.close(fd)
 
 
@@ -420,24 +448,8 @@ def output_file(path: str | None, inputs: Sequence[str] = ()) -> Iterator[Output
         with _special_file(target) as stream:
             yield stream
         return
-    fd, temporary = _temporary_file(target)
-    stream = OutputStream(fd, target.display)
-    try:
-        try:
-            yield stream
-            stream.flush()
-        except BaseException:
-            stream._abandon()
-            raise
-        with deferred():
-            _commit(temporary, target, 0o666)
-    except BaseException:
-        with deferred():
-            _discard(temporary)
-        raise
-    finally:
-        stream._detach()
-        os.close(fd)
+    with _replacing(target) as (fd, _), _stream_on(fd, target.display) as stream:
+        yield stream
 
 
 @contextlib.contextmanager
@@ -462,8 +474,7 @@ def output_path(path: str | None, inputs: Sequence[str] = ()) -> Iterator[str]:
     if target is not None and not target.special:
         _refuse_folder(target)
         _refuse_inputs(target, inputs)
-        fd, temporary = _temporary_file(target)
-        try:
+        with _replacing(target) as (_, temporary):
             try:
                 yield temporary
             except OSError as exc:
@@ -471,14 +482,6 @@ def output_path(path: str | None, inputs: Sequence[str] = ()) -> Iterator[str]:
                                                  and exc.errno in _WRITE_ERRORS):
                     raise named(exc, target.display) from exc
                 raise
-            with deferred():
-                _commit(temporary, target, 0o666)
-        except BaseException:
-            with deferred():
-                _discard(temporary)
-            raise
-        finally:
-            os.close(fd)
         return
     with tempfile.TemporaryDirectory(prefix="geokern-") as folder:
         private = os.path.join(folder, "output")

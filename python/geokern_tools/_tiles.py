@@ -49,6 +49,7 @@ import numpy as np
 import numpy.typing as npt
 
 from geokern_tools._glb_read import GLB_MAGIC, GlbError, check_glb_header, glb_scene_bounds
+from geokern_tools._errors import UsageError
 from geokern_tools._output import output_folder
 
 Floats = npt.NDArray[np.float64]
@@ -337,7 +338,13 @@ def tileset_output(outdir: StrPath) -> Iterator[Tileset]:
     block ends normally tileset.json is written and the folder replaces
     `outdir` whole, and when it raises nothing is left behind.  An existing
     `outdir` is replaced only when it holds JSON and GLB files alone."""
-    with output_folder(os.fspath(outdir), replaceable=_tileset_file) as folder:
+    try:
+        staged = output_folder(os.fspath(outdir), replaceable=_tileset_file)
+        folder = staged.__enter__()
+    except UsageError as exc:  # a folder of other files: not ours to replace
+        raise FileExistsError(str(exc)) from None
+    with contextlib.ExitStack() as stack:
+        stack.push(staged)
         tileset = Tileset(folder)
         yield tileset
         tileset.write()

@@ -2,17 +2,16 @@
 // statements of an OBJ text (see obj_mesh.hpp).
 #include "mesh/obj_mesh.hpp"
 
+#include "core/line_break.hpp"
 #include "obb/numbers.hpp"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#ifdef __AVX2__
-#include <immintrin.h>
-#endif
-
 namespace gk::mesh {
+
+using core::find_line_break;
 
 namespace {
 
@@ -48,24 +47,6 @@ std::size_t find_binary(std::string_view text) noexcept {
 }
 
 namespace {
-
-// The first "\n" or "\r" in [p, end), or end.
-const char* find_line_break(const char* p, const char* end) noexcept {
-#ifdef __AVX2__
-    const __m256i lf = _mm256_set1_epi8('\n');
-    const __m256i cr = _mm256_set1_epi8('\r');
-    for (; end - p >= 32; p += 32) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        const unsigned hits = static_cast<unsigned>(_mm256_movemask_epi8(
-            _mm256_or_si256(_mm256_cmpeq_epi8(v, lf), _mm256_cmpeq_epi8(v, cr))));
-        if (hits) return p + __builtin_ctz(hits);
-    }
-#endif
-    for (; p < end; ++p) {
-        if (*p == '\n' || *p == '\r') return p;
-    }
-    return end;
-}
 
 // Where the line that breaks at `brk` is followed by the next one.
 const char* after_break(const char* brk, const char* end) noexcept {

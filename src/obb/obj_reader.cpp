@@ -2,6 +2,7 @@
 // obj_reader.hpp).
 #include "obb/obj_reader.hpp"
 
+#include "core/line_break.hpp"
 #include "obb/first_seen.hpp"
 #include "obb/numbers.hpp"
 #include "obb/utf8.hpp"
@@ -28,24 +29,6 @@ constexpr size_t kNoCutoff = static_cast<size_t>(-1);
 constexpr size_t kSlack = 64;             // room after the data for whole-vector loads
 constexpr size_t kBytesPerVertex = 64;    // a vertex and its faces take more in a typical file
 constexpr size_t kMostReserved = size_t{4} << 20;  // vertices reserved at most before they come
-
-// The first "\n" or "\r" in [p, end), or nullptr.
-const char* find_line_break(const char* p, const char* end) noexcept {
-#ifdef __AVX2__
-    const __m256i lf = _mm256_set1_epi8('\n');
-    const __m256i cr = _mm256_set1_epi8('\r');
-    for (; end - p >= 32; p += 32) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        const unsigned hits = static_cast<unsigned>(_mm256_movemask_epi8(
-            _mm256_or_si256(_mm256_cmpeq_epi8(v, lf), _mm256_cmpeq_epi8(v, cr))));
-        if (hits) return p + __builtin_ctz(hits);
-    }
-#endif
-    for (; p < end; ++p) {
-        if (*p == '\n' || *p == '\r') return p;
-    }
-    return nullptr;
-}
 
 // Bit i set when p[i] is a blank, for i < min(size, 64).  Reads 64 bytes
 // from p whatever `size` is: the buffer keeps that much room after its data.
@@ -242,7 +225,8 @@ ReadOutcome Reader::handle_lines(bool final, size_t cutoff) {
     size_t pos = handled_;
     for (;;) {
         // [pos, scanned_) holds no line break: searched in an earlier block.
-        const char* brk = find_line_break(base + std::max(pos, scanned_), base + used_);
+        const char* brk = core::find_line_break(base + std::max(pos, scanned_), base + used_);
+        if (brk == base + used_) brk = nullptr;  // no break yet: the line may go on
         scanned_ = brk ? static_cast<size_t>(brk - base) : used_;
         size_t content_end, next, decided;  // `decided`: the byte that settles the line end
         if (brk) {

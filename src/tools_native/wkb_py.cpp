@@ -18,6 +18,19 @@ namespace {
 // Below this many geometries a walk is cheaper than waking the thread team.
 constexpr Py_ssize_t kSerialRows = 1024;
 
+// Each vector resized to `size` zeros; false with a MemoryError set when
+// memory runs out.
+template <class... Vectors>
+bool zeroed(std::size_t size, Vectors&... vectors) {
+    try {
+        (vectors.assign(size, 0), ...);
+        return true;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+    }
+}
+
 // One acquired buffer, released on every path.
 class Buffer {
 public:
@@ -160,13 +173,8 @@ PyObject* coordinates_body(Call& call) {
     uint16_t* summary = summary_buf.data<uint16_t>();
     std::vector<uint8_t> status;
     std::vector<uint64_t> start;
-    try {
-        status.assign(static_cast<std::size_t>(n), 0);
-        start.resize(static_cast<std::size_t>(n) + 1);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return call.fail();
-    }
+    const auto rows_n = static_cast<std::size_t>(n);
+    if (!zeroed(rows_n, status) || !zeroed(rows_n + 1, start)) return call.fail();
     bool done = parallel_rows(n, kSerialRows, [&](Py_ssize_t i) {
         wkb::Blob blob;
         bool bad;
@@ -218,14 +226,8 @@ PyObject* rewrite_body(Call& call) {
     const double* triples = xyz.data<const double>();
     std::vector<uint8_t> status;
     std::vector<uint64_t> bytes_at, coords_at;
-    try {
-        status.assign(static_cast<std::size_t>(n), 0);
-        bytes_at.assign(static_cast<std::size_t>(n) + 1, 0);
-        coords_at.assign(static_cast<std::size_t>(n) + 1, 0);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return call.fail();
-    }
+    const auto rows_n = static_cast<std::size_t>(n);
+    if (!zeroed(rows_n, status) || !zeroed(rows_n + 1, bytes_at, coords_at)) return call.fail();
     bool done = parallel_rows(n, kSerialRows, [&](Py_ssize_t i) {
         wkb::Blob blob;
         bool bad;

@@ -17,7 +17,7 @@ import pyarrow as pa
 import pyarrow.parquet as pq
 import pytest
 
-from .conftest import run_geokern
+from .conftest import run_geokern, start_geokern
 
 CSV = b"id,lon,lat,h\np1,116.4,39.9,44\np2,2.35,48.85,35\np3,-74,40.7,10\n"
 CONVERT = ["convert", "--from", "wgs84", "--to", "ecef"]
@@ -189,29 +189,18 @@ def test_an_endless_line_stops_at_the_limit():
                                     "(GEOKERN_MAX_LINE_BYTES)\n")
 
 
-# SIGTERM ends the process at once unless Python handles it; the wrapper
-# installs the handler a command would, so that the test sees whether a read
-# lets the handler run.
-WITH_SIGTERM_HANDLER = ("import signal, sys\n"
-                        "signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))\n"
-                        "from geokern_tools.cli import main\n"
-                        "sys.exit(main(sys.argv[1:]))\n")
-
-
 @pytest.mark.parametrize("source", ["silent fifo", "endless pipe"])
 @pytest.mark.parametrize("signum,status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)])
 def test_signals_stop_an_endless_input(tmp_path, source, signum, status):
-    command = [sys.executable, "-c", WITH_SIGTERM_HANDLER, *CONVERT]
     if source == "silent fifo":
         fifo = tmp_path / "in.csv"
         os.mkfifo(fifo)
-        proc = subprocess.Popen([*command, fifo], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        proc = start_geokern(*CONVERT, fifo, stdout=subprocess.PIPE)
         writer = os.open(fifo, os.O_WRONLY)  # returns once the command has opened it
         producer = None
     else:
         producer = endless(b"1.5,2.5,3\n")
-        proc = subprocess.Popen(command, stdin=producer.stdout, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE)
+        proc = start_geokern(*CONVERT, stdin=producer.stdout, stdout=subprocess.PIPE)
         assert proc.stdout.read(1)  # converting
     try:
         proc.send_signal(signum)

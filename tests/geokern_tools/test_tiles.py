@@ -153,7 +153,7 @@ def test_a_failing_block_leaves_the_old_tileset(tmp_path):
 
 def test_a_folder_of_other_files_is_not_replaced(tmp_path):
     (tmp_path / "notes.txt").write_text("keep")
-    with pytest.raises(FileExistsError, match="without tileset.json"):
+    with pytest.raises(FileExistsError, match="holds notes.txt"):
         write_tileset(tmp_path, [(make_glb(*MODELS[0]), np.eye(4))])
     assert os.listdir(tmp_path) == ["notes.txt"]
 
