@@ -332,21 +332,23 @@ class Tileset:
 
 
 @contextlib.contextmanager
-def tileset_output(outdir: StrPath) -> Iterator[Tileset]:
+def tileset_output(outdir: StrPath, inputs: Sequence[str] = ()) -> Iterator[Tileset]:
     """Yields a `Tileset` assembled in a folder beside `outdir`; when the
     block ends normally tileset.json is written and the folder replaces
     `outdir` whole, and when it raises nothing is left behind.  An existing
-    `outdir` is replaced only when it holds JSON and GLB files alone."""
-    with output_folder(os.fspath(outdir), replaceable=_tileset_file) as folder:
+    `outdir` is replaced only when it holds JSON, GeoJSON and GLB files
+    alone, and never when it holds one of `inputs`."""
+    with output_folder(os.fspath(outdir), inputs, replaceable=_tileset_file) as folder:
         tileset = Tileset(folder)
         yield tileset
         tileset.write()
 
 
 def _tileset_file(relative: str) -> bool:
-    """Whether a file may be in a tileset folder that is replaced: JSON and
-    GLB files only, so that a mistyped folder of other data is kept."""
-    return relative.endswith((".json", ".glb"))
+    """Whether a file may be in a tileset folder that is replaced: JSON,
+    GeoJSON (footprints) and GLB files only, so that a mistyped folder of
+    other data is kept."""
+    return relative.endswith((".json", ".geojson", ".glb"))
 
 
 ModelEntry = tuple[bytes | StrPath, npt.ArrayLike] | tuple[bytes | StrPath, npt.ArrayLike,
