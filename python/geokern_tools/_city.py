@@ -140,12 +140,14 @@ def read_anchors(path: str) -> list[Anchor]:
     row raises DataError naming the file and line."""
     folder = os.path.dirname(path)
     anchors: list[Anchor] = []
+    line = 1
     try:
         with open(path, encoding="utf-8-sig", newline="") as f:
             reader = csv.reader(f)
             names: list[str] | None = None
             first = True
             for row in reader:
+                line = reader.line_num + 1
                 where = f"{path}:{reader.line_num}"
                 if not row or not any(cell.strip() for cell in row):
                     continue
@@ -163,11 +165,10 @@ def read_anchors(path: str) -> list[Anchor]:
                     anchors.append(_anchor(dict(zip(columns, row)), folder, where))
                 except ValueError as exc:
                     raise DataError(f"{where}: {exc}") from None
-    except UnicodeDecodeError as exc:
-        raise DataError(f"{path}: not UTF-8 text (byte 0x{exc.object[exc.start]:02x} at "
-                        f"offset {exc.start} of a block)") from None
-    except csv.Error as exc:
-        raise DataError(f"{path}: {exc}") from None
+    except UnicodeDecodeError:
+        raise DataError(f"{path}: not UTF-8 text") from None
+    except csv.Error as exc:  # a NUL byte, a field over the size limit
+        raise DataError(f"{path}:{line}: {exc}") from None
     if not anchors:
         raise DataError(f"{path}: no anchors")
     return anchors
@@ -198,10 +199,12 @@ def model_paths(arguments: Sequence[str]) -> list[str]:
 class LocalFootprint:
     """A model's footprint in its own ground metres: `ring` (5, 2) the box's
     corners (x east, y north of the model's frame, the first repeated last)
-    or None for a model without faces; `height` (m) the model's vertical
-    extent; `area` (m²) the box's area."""
+    and `wkt` the box as geokern writes it, or None for a model without
+    faces; `height` (m) the model's vertical extent; `area` (m²) the box's
+    area."""
 
     ring: Floats | None
+    wkt: str | None
     height: float
     area: float
 
@@ -211,19 +214,24 @@ def local_footprint(vertices: Floats, up: Up) -> LocalFootprint:
     from geokern_tools._footprint import _box, _ground
 
     if len(vertices) == 0:
-        return LocalFootprint(None, 0.0, 0.0)
+        return LocalFootprint(None, None, 0.0, 0.0)
     ground = _ground(vertices, up)
     vertical = vertices[:, 1 if up == "y" else 2]
-    height = float(vertical.max() - vertical.min())
-    try:
-        wkt = _box(ground)
-    except (ValueError, np.linalg.LinAlgError) as exc:
-        raise ValueError(f"no footprint box ({exc})") from None
-    ring = np.array([[float(v) for v in corner.split()]
-                     for corner in wkt[wkt.index("((") + 2:wkt.rindex("))")].split(",")])
-    x, y = ring[:-1, 0], ring[:-1, 1]
-    area = abs(float(np.dot(x, np.roll(y, -1)) - np.dot(y, np.roll(x, -1)))) / 2
-    return LocalFootprint(ring, height, area)
+    # Coordinates so large that the box's arithmetic overflows are refused,
+    # not passed on as infinities with numpy's warnings.
+    with np.errstate(all="raise"):
+        try:
+            height = float(vertical.max() - vertical.min())
+            wkt = _box(ground)
+            ring = np.array([[float(v) for v in corner.split()]
+                             for corner in wkt[wkt.index("((") + 2:wkt.rindex("))")].split(",")])
+            x, y = ring[:-1, 0], ring[:-1, 1]
+            area = abs(float(np.dot(x, np.roll(y, -1)) - np.dot(y, np.roll(x, -1)))) / 2
+        except FloatingPointError:
+            raise ValueError("no footprint box (coordinates too large)") from None
+        except (ValueError, np.linalg.LinAlgError) as exc:
+            raise ValueError(f"no footprint box ({exc})") from None
+    return LocalFootprint(ring, wkt, height, area)
 
 
 def placed_rings(footprints: Sequence[LocalFootprint], anchors: Sequence[Anchor]
@@ -365,7 +373,8 @@ def error_text(exc: BaseException) -> str:
 
 
 def _glb_name(path: str, taken: object) -> str:
-    stem = os.path.splitext(os.path.basename(path))[0].lstrip(".") or "model"
+    stem = os.path.splitext(os.path.basename(path))[0].lstrip(".").replace("\\", "_")
+    stem = stem or "model"
     name, copy = f"{stem}.glb", 1
     while taken(name):  # type: ignore[operator]
         copy += 1

@@ -121,16 +121,57 @@ def _per_model(function: Callable[[str], Any], paths: list[str], jobs: int,
             outcomes: list[Any] = gk_dask.per_model(paths, function).compute(scheduler=client)
         yield from outcomes
     elif jobs > 1 and len(paths) > 1:
-        from concurrent.futures import ProcessPoolExecutor
-
-        pool = ProcessPoolExecutor(min(jobs, len(paths)))
-        try:
-            yield from pool.map(function, paths, chunksize=max(1, min(64, len(paths) // (8 * jobs))))
-        finally:
-            pool.shutdown(wait=True, cancel_futures=True)
+        yield from _in_processes(function, paths, jobs)
     else:
         for path in paths:
             yield function(path)
+
+
+def _worker_start() -> None:
+    """Worker processes leave Ctrl-C, SIGTERM and SIGHUP to the command,
+    which stops them."""
+    import signal
+
+    from geokern_tools._signals import EXIT_STATUS
+
+    for signum in EXIT_STATUS:
+        signal.signal(signum, signal.SIG_IGN)
+    signal.pthread_sigmask(signal.SIG_UNBLOCK, EXIT_STATUS)
+
+
+def _in_processes(function: Callable[[str], Any], paths: list[str], jobs: int
+                  ) -> Iterator[Any]:
+    """function(path) of every path, in order, in `jobs` forked worker
+    processes.  Forked rather than started afresh: a new interpreter (or
+    the fork server) that meets Ctrl-C while it starts dies with a
+    traceback.  The workers are forked with the interrupting signals
+    blocked and ignore them from then on; when the command is interrupted
+    or fails, they are killed."""
+    import multiprocessing
+    import signal
+    from concurrent.futures import ProcessPoolExecutor
+
+    from geokern_tools._signals import EXIT_STATUS
+
+    workers = min(jobs, len(paths))
+    chunk = max(1, min(16, len(paths) // (4 * workers)))
+    mask = signal.pthread_sigmask(signal.SIG_BLOCK, EXIT_STATUS)
+    try:
+        pool = ProcessPoolExecutor(workers, mp_context=multiprocessing.get_context("fork"),
+                                   initializer=_worker_start)
+        try:
+            results = pool.map(function, paths, chunksize=chunk)  # forks the workers
+        except BaseException:
+            pool.kill_workers()
+            raise
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, mask)
+    try:
+        yield from results
+    except BaseException:
+        pool.kill_workers()
+        raise
+    pool.shutdown()
 
 
 def _anchors(args: argparse.Namespace, paths: list[str]) -> list[Any]:
@@ -150,6 +191,7 @@ def _anchors(args: argparse.Namespace, paths: list[str]) -> list[Any]:
 
 
 def _cmd_footprint(args: argparse.Namespace) -> int:
+    import contextlib
     from functools import partial
 
     from geokern_tools._city import error_text, footprint_outcome, model_paths
@@ -174,16 +216,17 @@ def _cmd_footprint(args: argparse.Namespace) -> int:
                           args.scheduler)
     status = 0
     read, footprints = [], []
-    for number, (result, error) in enumerate(outcomes):
-        if error is not None:
-            _note(error_text(error))
-            status = 1
-            continue
-        footprint, notes = result
-        for note in notes:
-            _note(note)
-        read.append(number)
-        footprints.append(footprint)
+    with contextlib.closing(outcomes):  # stops the workers on Ctrl-C
+        for number, (result, error) in enumerate(outcomes):
+            if error is not None:
+                _note(error_text(error))
+                status = 1
+                continue
+            footprint, notes = result
+            for note in notes:
+                _note(note)
+            read.append(number)
+            footprints.append(footprint)
     with output_file(None) as stream:
         _write_footprints(stream, args, [anchors[i] for i in read] if placed else
                           [paths[i] for i in read], footprints)
@@ -197,7 +240,7 @@ def _write_footprints(stream: Any, args: argparse.Namespace, places: list[Any],
                                      ring_wkt)
 
     if args.at is None and args.anchors is None:
-        stream.write("".join(f"{ring_wkt(fp.ring)}\n" for fp in footprints).encode())
+        stream.write("".join(f"{fp.wkt or 'POLYGON EMPTY'}\n" for fp in footprints).encode())
         return
     rings = placed_rings(footprints, places)
     if not args.geojson:
@@ -211,6 +254,7 @@ def _write_footprints(stream: Any, args: argparse.Namespace, places: list[Any],
 
 
 def _cmd_tiles(args: argparse.Namespace) -> int:
+    import contextlib
     from functools import partial
 
     from geokern_tools._city import (distinct_paths, error_text, model_paths, piece_outcome,
@@ -240,10 +284,8 @@ def _cmd_tiles(args: argparse.Namespace) -> int:
             yield piece
 
     inputs = paths + ([args.anchors] if args.anchors else [])
-    try:
+    with contextlib.closing(outcomes):
         write_city_tileset(args.output, anchors, pieces(), inputs)
-    finally:
-        outcomes.close()
     return 0
 
 
