@@ -19,7 +19,7 @@ from geokern_tools._signals import exit_status, handled
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
-    from collections.abc import Callable, Iterator, Sequence
+    from collections.abc import Callable, Generator, Iterator, Sequence
     from typing import Any
 
     from geokern_tools._footprint import Up
@@ -112,7 +112,7 @@ def _cmd_convert(args: argparse.Namespace) -> int:
 
 
 def _per_model(function: Callable[[str], Any], paths: list[str], jobs: int,
-               scheduler: str | None) -> Iterator[Any]:
+               scheduler: str | None) -> Generator[Any, None, None]:
     """function(path) of every path, in order: in this process, in `jobs`
     worker processes or on a Dask cluster.  `function` must pickle."""
     if scheduler:
@@ -140,7 +140,7 @@ def _worker_start() -> None:
 
 
 def _in_processes(function: Callable[[str], Any], paths: list[str], jobs: int
-                  ) -> Iterator[Any]:
+                  ) -> Generator[Any, None, None]:
     """function(path) of every path, in order, in `jobs` forked worker
     processes.  Forked rather than started afresh: a new interpreter (or
     the fork server) that meets Ctrl-C while it starts dies with a
