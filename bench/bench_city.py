@@ -2,7 +2,7 @@
 
 Each building is an OBJ file of its own (Y-up, metres) of one of the sample
 block's kinds (a box with a flat roof, a gabled house, an octagonal tower),
-its walls cut into storeys of 3 m so that it has about 100 triangles; an
+its walls cut into storeys of 3.5 m so that it has about 100 triangles; an
 anchors CSV places them at random over a few kilometres of a city with
 random headings.  The command runs as a process from start to end, once on
 one core (OMP_NUM_THREADS=1, --jobs 1) and once on two (OMP_NUM_THREADS=2,
@@ -21,7 +21,7 @@ from timing import best_times, print_rows, row
 
 BUILDINGS = 10_000
 GOAL = 1_000  # buildings per second
-STOREY = 3.0  # m
+STOREY = 3.5  # m
 
 
 def _outline(kind, length, width):

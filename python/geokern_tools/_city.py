@@ -234,16 +234,22 @@ def local_footprint(vertices: Floats, up: Up) -> LocalFootprint:
     return LocalFootprint(ring, wkt, height, area)
 
 
-def placed_rings(footprints: Sequence[LocalFootprint], anchors: Sequence[Anchor]
-                 ) -> list[Floats | None]:
+def placed_rings(footprints: Sequence[LocalFootprint], anchors: Sequence[Anchor],
+                 matrices: Sequence[Floats] | None = None) -> list[Floats | None]:
     """The (5, 2) lon/lat rings of footprints at their anchors (None for a
-    model without faces), all corners in one geodetic batch."""
+    model without faces), all corners in one geodetic batch.  `matrices`
+    are the anchors' Y-up local-to-ECEF matrices where they are known."""
     corners, owners = [], []
     for number, (footprint, anchor) in enumerate(zip(footprints, anchors)):
         if footprint.ring is None:
             continue
-        matrix = local_to_ecef_matrix(anchor.origin, heading=anchor.heading, up="z")
-        local = np.c_[footprint.ring, np.zeros(len(footprint.ring))]
+        if matrices is None:
+            matrix = local_to_ecef_matrix(anchor.origin, heading=anchor.heading, up="y")
+        else:
+            matrix = matrices[number]
+        # Ground (x east, y north) is (x, 0, -y) in the Y-up frame.
+        ring = footprint.ring
+        local = np.c_[ring[:, 0], np.zeros(len(ring)), -ring[:, 1]]
         corners.append(local @ matrix[:3, :3].T + matrix[:3, 3])
         owners.append(number)
     rings: list[Floats | None] = [None] * len(anchors)
@@ -393,10 +399,12 @@ def write_city_tileset(outdir: str, anchors: Sequence[Anchor], pieces: Iterator[
 
     names: dict[str, tuple[str, ModelPiece]] = {}
     footprints: list[LocalFootprint] = []
+    matrices: list[Floats] = []
     with tileset_output(outdir, inputs) as tileset:
         for anchor in anchors:
             key = os.path.realpath(anchor.path)
             transform = local_to_ecef_matrix(anchor.origin, heading=anchor.heading, up="y")
+            matrices.append(transform)
             if key in names:
                 name, piece = names[key]
                 tileset.add_file(name, transform, piece.bounds)
@@ -407,7 +415,7 @@ def write_city_tileset(outdir: str, anchors: Sequence[Anchor], pieces: Iterator[
                 # The bytes are on disk now; only the box and footprint are kept.
                 names[key] = name, ModelPiece(b"", piece.bounds, piece.footprint, ())
             footprints.append(piece.footprint)
-        rings = placed_rings(footprints, anchors)
+        rings = placed_rings(footprints, anchors, matrices)
         with open(tileset.folder / FOOTPRINTS, "wb") as f, GeoJSONWriter(f) as writer:
             writer.write_features(ring_polygons(rings), [
                 footprint_properties(anchor, footprint)

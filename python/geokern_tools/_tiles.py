@@ -326,8 +326,11 @@ class Tileset:
     def write(self) -> dict[str, Any]:
         """Writes tileset.json into the folder; returns its object."""
         document = tileset_document(self._models)
+        # json.dumps, not json.dump: only the one-shot encoder is native,
+        # and a tileset of many models is a large document.
+        text = json.dumps(document, separators=(",", ":"), allow_nan=False)
         with open(self.folder / TILESET_JSON, "w", encoding="utf-8") as f:
-            json.dump(document, f, separators=(",", ":"), allow_nan=False)
+            f.write(text)
         return document
 
 
