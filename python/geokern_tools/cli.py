@@ -337,6 +337,8 @@ def _cmd_view(args: argparse.Namespace) -> int:
 
 
 def _port(text: str) -> int:
+    import argparse
+
     try:
         port = int(text)
     except ValueError:
