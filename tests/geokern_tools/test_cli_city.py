@@ -139,14 +139,21 @@ def test_z_up_models_and_folders(tmp_path):
                 assert fa["properties"]["height"] == fb["properties"]["height"]
                 assert np.allclose(fa["geometry"]["coordinates"], fb["geometry"]["coordinates"],
                                    atol=1e-9)
-        else:
-            assert len(list(tiles(a))) == len(list(tiles(b))) == 1 + len(NAMES)
+        else:  # the same tiles, transforms and boxes
+            pairs = list(zip(tiles(a), tiles(b), strict=True))
+            assert len(pairs) == 1 + len(NAMES)
+            for (ta, wa, _, _), (tb, wb, _, _) in pairs:
+                assert ta.get("content") == tb.get("content")
+                assert np.allclose(wa, wb, rtol=0, atol=1e-6)
+                assert np.allclose(ta["boundingVolume"]["box"], tb["boundingVolume"]["box"],
+                                   rtol=0, atol=1e-5)
 
 
 BAD_ROWS = {
     "not a number": ("block/hall.obj,8.5,north", "lat 'north' is not a number"),
     "latitude": ("block/hall.obj,8.5,91", "latitude 91.0 is outside -90..90"),
-    "fields": ("block/hall.obj,8.5,47,1,2,3", "expected 5 fields, found 6"),
+    "too many fields": ("block/hall.obj,8.5,47,1,2,3", "expected 5 fields, found 6"),
+    "too few fields": ("block/hall.obj,8.5", "expected 5 fields, found 2"),
     "no model": (",8.5,47", "no model"),
     "missing model": ("block/none.obj,8.5,47", "block/none.obj: no such file"),
     "infinite": ("block/hall.obj,inf,47", "lon must be finite"),
