@@ -15,12 +15,14 @@ its footprint four corners turned into longitude and latitude.
 """
 from __future__ import annotations
 
+import contextlib
 import csv
 import math
 import os
 import warnings
-from collections.abc import Iterator, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from dataclasses import dataclass
+from pathlib import Path
 
 import numpy as np
 import numpy.typing as npt
@@ -288,14 +290,15 @@ def ring_polygons(rings: Sequence[Floats | None]) -> list[object]:
 
 @dataclass(frozen=True)
 class ModelPiece:
-    """What one model file gives a tileset: its GLB bytes, the (2, 3) box
-    of the GLB's scene (glTF, y up), its footprint and the notes of reading
-    it (materials that cannot be used, no faces)."""
+    """What one model file gives a tileset: its GLB bytes (or that they are
+    written), the (2, 3) box of the GLB's scene (glTF, y up), its footprint
+    and the notes of reading it (materials that cannot be used, no faces)."""
 
     glb: bytes
     bounds: Floats
     footprint: LocalFootprint
     notes: tuple[str, ...]
+    written: bool = False  # the GLB is in its file already, `glb` is empty
 
 
 def _scene_bounds(low: Floats, high: Floats, up: Up) -> Floats:
@@ -306,10 +309,13 @@ def _scene_bounds(low: Floats, high: Floats, up: Up) -> Floats:
     return np.array([low, high])
 
 
-def model_piece(path: str, up: Up = "y", angle: float | None = None) -> ModelPiece:
+def model_piece(path: str, up: Up = "y", angle: float | None = None,
+                target: str | None = None) -> ModelPiece:
     """The GLB (crease normals at `angle` degrees), scene box and footprint
-    of the OBJ model at `path`.  ObjError names the file and line; other
-    faults of the mesh raise ValueError naming the file."""
+    of the OBJ model at `path`; the GLB is written to the new file `target`
+    when given (worker processes then write the files of a tileset
+    folder themselves).  ObjError names the file and line; other faults of
+    the mesh raise ValueError naming the file."""
     from geokern_tools._model_files import model_glb
     from geokern_tools._obj import read_obj_model
 
@@ -325,8 +331,12 @@ def model_piece(path: str, up: Up = "y", angle: float | None = None) -> ModelPie
     notes = [str(warning.message) for warning in caught]
     if len(model.triangles) == 0:
         notes.append(f"{path}: no faces")
-    return ModelPiece(b"".join(parts), _scene_bounds(summary.minimum, summary.maximum, up),
-                      footprint, tuple(notes))
+    bounds = _scene_bounds(summary.minimum, summary.maximum, up)
+    if target is None:
+        return ModelPiece(b"".join(parts), bounds, footprint, tuple(notes))
+    with open(target, "xb") as f:
+        f.writelines(parts)
+    return ModelPiece(b"", bounds, footprint, tuple(notes), written=True)
 
 
 def model_footprint(path: str, up: Up = "y") -> tuple[LocalFootprint, tuple[str, ...]]:
@@ -361,6 +371,11 @@ def piece_outcome(path: str, up: Up, angle: float | None) -> Outcome:
     return outcome_of(model_piece, path, up, angle)
 
 
+def written_piece_outcome(job: tuple[str, str], up: Up, angle: float | None) -> Outcome:
+    """piece_outcome of a (model path, GLB file to write) pair."""
+    return outcome_of(model_piece, job[0], up, angle, job[1])
+
+
 def footprint_outcome(path: str, up: Up) -> Outcome:
     return outcome_of(model_footprint, path, up)
 
@@ -378,42 +393,61 @@ def error_text(exc: BaseException) -> str:
 # ============================================================================
 
 
-def _glb_name(path: str, taken: object) -> str:
-    stem = os.path.splitext(os.path.basename(path))[0].lstrip(".").replace("\\", "_")
-    stem = stem or "model"
-    name, copy = f"{stem}.glb", 1
-    while taken(name):  # type: ignore[operator]
-        copy += 1
-        name = f"{stem}-{copy}.glb"
-    return name
+def glb_names(paths: Sequence[str]) -> list[str]:
+    """A GLB file name for each model file: its name's stem, numbered
+    where two share one."""
+    taken: set[str] = set()
+    names = []
+    for path in paths:
+        stem = os.path.splitext(os.path.basename(path))[0].lstrip(".").replace("\\", "_")
+        stem = stem or "model"
+        name, copy = f"{stem}.glb", 1
+        while name in taken:
+            copy += 1
+            name = f"{stem}-{copy}.glb"
+        taken.add(name)
+        names.append(name)
+    return names
 
 
-def write_city_tileset(outdir: str, anchors: Sequence[Anchor], pieces: Iterator[ModelPiece],
+Pieces = Callable[[Path, list[str]], Iterator[ModelPiece]]
+
+
+def write_city_tileset(outdir: str, anchors: Sequence[Anchor], pieces: Pieces,
                        inputs: Sequence[str]) -> list[LocalFootprint]:
     """Writes the tileset of `anchors` into `outdir` (whole or not at all):
     one GLB per model file, shared by every anchor of that file, and
-    footprints.geojson.  `pieces` yields the pieces of the distinct model
-    files in the order of their first anchor.  Returns the footprints."""
+    footprints.geojson.  `pieces(folder, names)` yields the pieces of the
+    distinct model files (`distinct_paths`) in order, their GLB files to be
+    named `names` in `folder`; it is closed before the folder is removed on
+    a failure.  Returns the footprints."""
     from geokern_tools._geojson import GeoJSONWriter
     from geokern_tools._tiles import tileset_output
 
-    names: dict[str, tuple[str, ModelPiece]] = {}
+    keys = [os.path.realpath(path) for path in distinct_paths(anchors)]
+    names = glb_names(distinct_paths(anchors))
+    known: dict[str, tuple[str, ModelPiece]] = {}
     footprints: list[LocalFootprint] = []
     matrices: list[Floats] = []
-    with tileset_output(outdir, inputs) as tileset:
+    with tileset_output(outdir, inputs) as tileset, \
+            contextlib.closing(pieces(tileset.folder, names)) as produced:
         for anchor in anchors:
             key = os.path.realpath(anchor.path)
             transform = local_to_ecef_matrix(anchor.origin, heading=anchor.heading, up="y")
             matrices.append(transform)
-            if key in names:
-                name, piece = names[key]
+            if key in known:
+                name, piece = known[key]
                 tileset.add_file(name, transform, piece.bounds)
             else:
-                piece = next(pieces)
-                name = _glb_name(anchor.path, tileset.taken)
-                tileset.add(piece.glb, transform, piece.bounds, name=name)
+                piece = next(produced)
+                name = names[len(known)]
+                assert keys[len(known)] == key
+                if piece.written:
+                    tileset.add_file(name, transform, piece.bounds)
+                else:
+                    tileset.add(piece.glb, transform, piece.bounds, name=name)
                 # The bytes are on disk now; only the box and footprint are kept.
-                names[key] = name, ModelPiece(b"", piece.bounds, piece.footprint, ())
+                known[key] = name, ModelPiece(b"", piece.bounds, piece.footprint, (), True)
             footprints.append(piece.footprint)
         rings = placed_rings(footprints, anchors, matrices)
         with open(tileset.folder / FOOTPRINTS, "wb") as f, GeoJSONWriter(f) as writer:

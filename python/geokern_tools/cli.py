@@ -19,7 +19,8 @@ from geokern_tools._signals import exit_status, handled
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
-    from collections.abc import Callable, Generator, Iterator, Sequence
+    from collections.abc import Callable, Generator, Sequence
+    from pathlib import Path
     from typing import Any
 
     from geokern_tools._footprint import Up
@@ -111,7 +112,7 @@ def _cmd_convert(args: argparse.Namespace) -> int:
     return 0
 
 
-def _per_model(function: Callable[[str], Any], paths: list[str], jobs: int,
+def _per_model(function: Callable[[Any], Any], paths: Sequence[Any], jobs: int,
                scheduler: str | None) -> Generator[Any, None, None]:
     """function(path) of every path, in order: in this process, in `jobs`
     worker processes or on a Dask cluster.  `function` must pickle."""
@@ -139,7 +140,7 @@ def _worker_start() -> None:
     signal.pthread_sigmask(signal.SIG_UNBLOCK, EXIT_STATUS)
 
 
-def _in_processes(function: Callable[[str], Any], paths: list[str], jobs: int
+def _in_processes(function: Callable[[Any], Any], paths: Sequence[Any], jobs: int
                   ) -> Generator[Any, None, None]:
     """function(path) of every path, in order, in `jobs` forked worker
     processes.  Forked rather than started afresh: a new interpreter (or
@@ -162,16 +163,26 @@ def _in_processes(function: Callable[[str], Any], paths: list[str], jobs: int
         try:
             results = pool.map(function, paths, chunksize=chunk)  # forks the workers
         except BaseException:
-            pool.kill_workers()
+            _kill(pool)
             raise
     finally:
         signal.pthread_sigmask(signal.SIG_SETMASK, mask)
     try:
         yield from results
     except BaseException:
-        pool.kill_workers()
+        _kill(pool)
         raise
     pool.shutdown()
+
+
+def _kill(pool: Any) -> None:
+    """Kills the pool's workers and waits until they are gone, so that none
+    writes into a folder that is about to be removed."""
+    import multiprocessing
+
+    pool.kill_workers()
+    for child in multiprocessing.active_children():
+        child.join()
 
 
 def _anchors(args: argparse.Namespace, paths: list[str]) -> list[Any]:
@@ -258,7 +269,7 @@ def _cmd_tiles(args: argparse.Namespace) -> int:
     from functools import partial
 
     from geokern_tools._city import (distinct_paths, error_text, model_paths, piece_outcome,
-                                     write_city_tileset)
+                                     write_city_tileset, written_piece_outcome)
 
     if args.jobs < 1:
         raise UsageError("--jobs must be at least 1")
@@ -272,20 +283,26 @@ def _cmd_tiles(args: argparse.Namespace) -> int:
         raise UsageError("give the models (OBJ files or folders of them)")
     anchors = _anchors(args, model_paths(args.models))
     paths = distinct_paths(anchors)
-    outcomes = _per_model(partial(piece_outcome, up=args.up, angle=args.angle), paths,
-                          args.jobs, args.scheduler)
 
-    def pieces() -> Iterator[Any]:
-        for piece, error in outcomes:
-            if error is not None:
-                raise DataError(error_text(error))
-            for note in piece.notes:
-                _note(note)
-            yield piece
+    def pieces(folder: Path, names: list[str]) -> Generator[Any, None, None]:
+        # Without Dask, the workers write the GLB files into the folder.
+        if args.scheduler:
+            outcomes = _per_model(partial(piece_outcome, up=args.up, angle=args.angle),
+                                  paths, 1, args.scheduler)
+        else:
+            jobs = [(path, os.path.join(folder, name)) for path, name in zip(paths, names)]
+            outcomes = _per_model(partial(written_piece_outcome, up=args.up, angle=args.angle),
+                                  jobs, args.jobs, None)
+        with contextlib.closing(outcomes):  # stops the workers first on a failure
+            for piece, error in outcomes:
+                if error is not None:
+                    raise DataError(error_text(error))
+                for note in piece.notes:
+                    _note(note)
+                yield piece
 
     inputs = paths + ([args.anchors] if args.anchors else [])
-    with contextlib.closing(outcomes):
-        write_city_tileset(args.output, anchors, pieces(), inputs)
+    write_city_tileset(args.output, anchors, pieces, inputs)
     return 0
 
 
