@@ -25,6 +25,7 @@ import sys
 import time
 
 import bench_china
+import bench_city
 import bench_cli
 import bench_ecef
 import bench_geo
@@ -110,6 +111,7 @@ def main():
             # The line-by-line Python reader alone would take most of the run.
             + section("footprint boxes", lambda: bench_obb.rows(python_reader=False))
             + section("building models: local frames, OBJ to GLB", bench_models.rows)
+            + section("a city of 10 000 buildings to a tileset", bench_city.rows)
             + section("China datums", bench_china.rows)
             + section("geometries and GeoParquet tables", bench_geo.rows)
             + section("geokern convert", lambda: bench_cli.measure(CLI_ROWS, repeat=2))

@@ -1,16 +1,16 @@
 """The sample city block on the globe, as `geokern view` shows it: writes the
-tileset, serves it, and saves what headless Chromium sees as a PNG.
+tileset with `geokern tiles`, serves it, and saves what headless Chromium
+sees as a PNG.
 
     tools/shell python examples/city_block_view.py [OUT.png]
 
 (after one `tools/test`, which installs geokern into the environment; the
 default output is docs/images/city-block.png).  Needs node with the npm
-packages obj2gltf, cesium and playwright-core ($GEOKERN_NPM) and Chromium.
+packages cesium and playwright-core ($GEOKERN_NPM) and Chromium.
 """
 from __future__ import annotations
 
 import json
-import math
 import os
 import signal
 import subprocess
@@ -18,11 +18,6 @@ import sys
 import tempfile
 from importlib import resources
 from pathlib import Path
-
-import numpy as np
-
-import geokern
-from geokern_tools import read_obj, write_obj, write_tileset
 
 HERE = Path(__file__).resolve().parent
 DRIVER = HERE.parent / "tools" / "view-in-chromium.cjs"
@@ -34,46 +29,23 @@ COLOURS = {"chapel": "0.85 0.80 0.68", "depot": "0.55 0.58 0.62", "hall": "0.72 
            "house": "0.86 0.62 0.45", "offices": "0.45 0.55 0.68", "tower": "0.78 0.78 0.80"}
 
 
-def scene_to_ecef(lon: float, lat: float, h: float, heading: float) -> np.ndarray:
-    """4 x 4 matrix from a y-up model (east = x, north = -z, up = y) turned
-    by `heading` degrees clockwise at (lon, lat, h) to ECEF."""
-    lam, phi, psi = map(math.radians, (lon, lat, heading))
-    east = np.array([-math.sin(lam), math.cos(lam), 0.0])
-    north = np.array([-math.sin(phi) * math.cos(lam), -math.sin(phi) * math.sin(lam),
-                      math.cos(phi)])
-    up = np.cross(east, north)
-    matrix = np.eye(4)
-    matrix[:3, 0] = math.cos(psi) * east - math.sin(psi) * north
-    matrix[:3, 1] = up
-    matrix[:3, 2] = -(math.sin(psi) * east + math.cos(psi) * north)
-    matrix[:3, 3] = geokern.geodetic2ecef_cpp(lon, lat, h)
-    return matrix
-
-
-def block_glb(name: str, work: Path) -> Path:
-    """GLB of one sample building with crease normals and a colour, made
-    by obj2gltf (npm) from an OBJ written with geokern's normals."""
-    vertices, faces = read_obj(str(BLOCK / f"{name}.obj"))
-    # The sample models are wound clockwise seen from outside; glTF's front
-    # faces are counter-clockwise, so the corners are taken in reverse.
-    faces = faces[:, ::-1]
-    _, normals, indices, source = geokern.expand_crease_normals_mesh_cy(
-        vertices.astype(np.float32), faces.astype(np.uint32).ravel(), 30.0)
-    obj = work / f"{name}.obj"
-    write_obj(obj, vertices[source.astype(np.intp)], indices.reshape(-1, 3), normals)
-    (work / f"{name}.mtl").write_text(f"newmtl {name}\nKd {COLOURS[name]}\n")
-    obj.write_text(f"mtllib {name}.mtl\nusemtl {name}\n" + obj.read_text())
-    glb = work / f"{name}.glb"
-    subprocess.run(["obj2gltf", "-i", str(obj), "-o", str(glb)], check=True,
-                   capture_output=True, timeout=300)
-    return glb
+def block_models(work: Path) -> Path:
+    """The sample buildings, each with a material of its own colour."""
+    models = work / "models"
+    models.mkdir()
+    for name, colour in COLOURS.items():
+        (models / f"{name}.mtl").write_text(f"newmtl {name}\nKd {colour}\n")
+        text = (BLOCK / f"{name}.obj").read_text()
+        (models / f"{name}.obj").write_text(f"mtllib {name}.mtl\nusemtl {name}\n{text}")
+    return models
 
 
 def main(out: str) -> None:
     with tempfile.TemporaryDirectory() as tmp:
         work = Path(tmp)
-        matrix = scene_to_ecef(LON, LAT, HEIGHT, HEADING)
-        write_tileset(work / "block", [(block_glb(name, work), matrix) for name in COLOURS])
+        subprocess.run(["geokern", "tiles", str(block_models(work)), "--at",
+                        f"{LON},{LAT},{HEIGHT}", "--heading", str(HEADING), "-o",
+                        str(work / "block")], check=True)
         viewer = subprocess.Popen(["geokern", "view", str(work / "block"), "--port", "0"],
                                   stdout=subprocess.PIPE, text=True)
         try:

@@ -62,9 +62,10 @@ def building(kind, east, north, length, width, height, heading):
     for x, up, y in verts:
         e, nn = east + c * x - s * y, north + s * x + c * y
         out.append((e, up, -nn))  # OBJ is Y-up with z pointing south
-    # (x, y, z) = (east, up, -north) flips handedness: reverse the corners so
-    # that face normals still point out of the building.
-    return out, [(a, c2, b) for a, b, c2 in tris]
+    # (x, y, z) = (east, up, -north) is a rotation (a quarter turn about
+    # east), not a reflection: corners counter-clockwise seen from outside
+    # in east-north-up stay so, and the faces keep facing out.
+    return out, tris
 
 
 def write_building(path, name, verts, tris):

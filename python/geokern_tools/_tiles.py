@@ -49,7 +49,6 @@ import numpy as np
 import numpy.typing as npt
 
 from geokern_tools._glb_read import GLB_MAGIC, GlbError, check_glb_header, glb_scene_bounds
-from geokern_tools._errors import UsageError
 from geokern_tools._output import output_folder
 
 Floats = npt.NDArray[np.float64]
@@ -327,33 +326,32 @@ class Tileset:
     def write(self) -> dict[str, Any]:
         """Writes tileset.json into the folder; returns its object."""
         document = tileset_document(self._models)
+        # json.dumps, not json.dump: only the one-shot encoder is native,
+        # and a tileset of many models is a large document.
+        text = json.dumps(document, separators=(",", ":"), allow_nan=False)
         with open(self.folder / TILESET_JSON, "w", encoding="utf-8") as f:
-            json.dump(document, f, separators=(",", ":"), allow_nan=False)
+            f.write(text)
         return document
 
 
 @contextlib.contextmanager
-def tileset_output(outdir: StrPath) -> Iterator[Tileset]:
+def tileset_output(outdir: StrPath, inputs: Sequence[str] = ()) -> Iterator[Tileset]:
     """Yields a `Tileset` assembled in a folder beside `outdir`; when the
     block ends normally tileset.json is written and the folder replaces
     `outdir` whole, and when it raises nothing is left behind.  An existing
-    `outdir` is replaced only when it holds JSON and GLB files alone."""
-    try:
-        staged = output_folder(os.fspath(outdir), replaceable=_tileset_file)
-        folder = staged.__enter__()
-    except UsageError as exc:  # a folder of other files: not ours to replace
-        raise FileExistsError(str(exc)) from None
-    with contextlib.ExitStack() as stack:
-        stack.push(staged)
+    `outdir` is replaced only when it holds JSON, GeoJSON and GLB files
+    alone, and never when it holds one of `inputs`."""
+    with output_folder(os.fspath(outdir), inputs, replaceable=_tileset_file) as folder:
         tileset = Tileset(folder)
         yield tileset
         tileset.write()
 
 
 def _tileset_file(relative: str) -> bool:
-    """Whether a file may be in a tileset folder that is replaced: JSON and
-    GLB files only, so that a mistyped folder of other data is kept."""
-    return relative.endswith((".json", ".glb"))
+    """Whether a file may be in a tileset folder that is replaced: JSON,
+    GeoJSON (footprints) and GLB files only, so that a mistyped folder of
+    other data is kept."""
+    return relative.endswith((".json", ".geojson", ".glb"))
 
 
 ModelEntry = tuple[bytes | StrPath, npt.ArrayLike] | tuple[bytes | StrPath, npt.ArrayLike,

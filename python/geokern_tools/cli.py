@@ -19,7 +19,8 @@ from geokern_tools._signals import exit_status, handled
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
-    from collections.abc import Callable, Sequence
+    from collections.abc import Callable, Generator, Sequence
+    from pathlib import Path
     from typing import Any
 
     from geokern_tools._footprint import Up
@@ -53,6 +54,17 @@ def _scheduler(text: str) -> str:
         raise argparse.ArgumentTypeError(
             f"{text!r}: expected local, local:N (N > 0) or a scheduler address host:port")
     return text
+
+
+def _at(text: str) -> tuple[float, float, float]:
+    import argparse
+
+    from geokern_tools._city import parse_at
+
+    try:
+        return parse_at(text)
+    except ValueError as exc:
+        raise argparse.ArgumentTypeError(str(exc)) from None
 
 
 def _note(text: str) -> None:
@@ -112,69 +124,198 @@ def _cmd_convert(args: argparse.Namespace) -> int:
     return 0
 
 
-def _footprints(paths: list[str], jobs: int, scheduler: str | None, up: Up
-                ) -> list[tuple[str | None, str | None, Exception | None]]:
-    from functools import partial
-
-    from geokern_tools._footprint import footprint_outcome
-
-    per_model = partial(footprint_outcome, up=up)
+def _per_model(function: Callable[[Any], Any], paths: Sequence[Any], jobs: int,
+               scheduler: str | None) -> Generator[Any, None, None]:
+    """function(path) of every path, in order: in this process, in `jobs`
+    worker processes or on a Dask cluster.  `function` must pickle."""
     if scheduler:
         gk_dask = _import_dask()
         with gk_dask.client_for(scheduler) as client:
-            outcomes: list[tuple[str | None, str | None, Exception | None]] = \
-                gk_dask.footprints(paths, per_model).compute(scheduler=client)
-        return outcomes
-    if jobs > 1 and len(paths) > 1:
-        from concurrent.futures import ProcessPoolExecutor
-
-        with ProcessPoolExecutor(jobs) as pool:
-            return list(pool.map(per_model, paths, chunksize=8))
-    return [per_model(path) for path in paths]
+            outcomes: list[Any] = gk_dask.per_model(paths, function).compute(scheduler=client)
+        yield from outcomes
+    elif jobs > 1 and len(paths) > 1:
+        yield from _in_processes(function, paths, jobs)
+    else:
+        for path in paths:
+            yield function(path)
 
 
-def _error_text(exc: Exception) -> str:
-    """One line for an error of one input: an ObjError names its file and
-    line already, an OSError its file."""
-    if isinstance(exc, OSError) and exc.filename is not None:
-        return f"{exc.filename}: {exc.strerror or exc}"
-    return str(exc)
+def _worker_start() -> None:
+    """Worker processes leave Ctrl-C, SIGTERM and SIGHUP to the command,
+    which stops them."""
+    import signal
+
+    from geokern_tools._signals import EXIT_STATUS
+
+    for signum in EXIT_STATUS:
+        signal.signal(signum, signal.SIG_IGN)
+    signal.pthread_sigmask(signal.SIG_UNBLOCK, EXIT_STATUS)
+
+
+def _in_processes(function: Callable[[Any], Any], paths: Sequence[Any], jobs: int
+                  ) -> Generator[Any, None, None]:
+    """function(path) of every path, in order, in `jobs` forked worker
+    processes.  Forked rather than started afresh: a new interpreter (or
+    the fork server) that meets Ctrl-C while it starts dies with a
+    traceback.  The workers are forked with the interrupting signals
+    blocked and ignore them from then on; when the command is interrupted
+    or fails, they are killed."""
+    import multiprocessing
+    import signal
+    from concurrent.futures import ProcessPoolExecutor
+
+    from geokern_tools._signals import EXIT_STATUS
+
+    workers = min(jobs, len(paths))
+    chunk = max(1, min(16, len(paths) // (4 * workers)))
+    mask = signal.pthread_sigmask(signal.SIG_BLOCK, EXIT_STATUS)
+    try:
+        pool = ProcessPoolExecutor(workers, mp_context=multiprocessing.get_context("fork"),
+                                   initializer=_worker_start)
+        try:
+            results = pool.map(function, paths, chunksize=chunk)  # forks the workers
+        except BaseException:
+            _kill(pool)
+            raise
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, mask)
+    try:
+        yield from results
+    except BaseException:
+        _kill(pool)
+        raise
+    pool.shutdown()
+
+
+def _kill(pool: Any) -> None:
+    """Kills the pool's workers and waits until they are gone, so that none
+    writes into a folder that is about to be removed."""
+    import multiprocessing
+
+    pool.kill_workers()
+    for child in multiprocessing.active_children():
+        child.join()
+
+
+def _anchors(args: argparse.Namespace, paths: list[str]) -> list[Any]:
+    """The anchors of --at (every model at one place) or --anchors."""
+    import math
+
+    from geokern_tools._city import Anchor, read_anchors
+
+    if args.anchors is not None:
+        if paths:
+            raise UsageError("--anchors names the models: give no MODEL arguments with it")
+        return read_anchors(args.anchors)
+    if args.heading is not None and not math.isfinite(args.heading):
+        raise UsageError("--heading must be finite")
+    lon, lat, h = args.at
+    return [Anchor(path, path, lon, lat, h, args.heading or 0.0) for path in paths]
 
 
 def _cmd_footprint(args: argparse.Namespace) -> int:
-    import json
+    import contextlib
+    from functools import partial
 
+    from geokern_tools._city import error_text, footprint_outcome, model_paths
     from geokern_tools._output import output_file
 
     if args.jobs < 1:
         raise UsageError("--jobs must be at least 1")
-    outcomes = _footprints(args.models, args.jobs, args.scheduler, args.up)
-    status = 0
-    for path, (_, note, error) in zip(args.models, outcomes):
-        if error is not None:
-            _note(_error_text(error))
-            status = 1
-        elif note is not None:
-            _note(f"{path}: {note}")
-    # A model that cannot be read has no line and no feature: POLYGON EMPTY
-    # (a null geometry) means a model without faces.
-    read = [(path, wkt) for path, (wkt, _, error) in zip(args.models, outcomes) if error is None]
-    if args.geojson:
-        features = [{"type": "Feature", "properties": {"model": path},
-                     "geometry": _wkt_to_geojson(wkt)} for path, wkt in read]
-        text = json.dumps({"type": "FeatureCollection", "features": features}) + "\n"
+    placed = args.at is not None or args.anchors is not None
+    if args.geojson and not placed:
+        raise UsageError("--geojson needs --at or --anchors: GeoJSON holds longitude and "
+                         "latitude, and the models are in local metres")
+    if args.heading is not None and args.at is None:
+        raise UsageError("--heading applies to --at only (an anchors file has its own column)")
+    if placed:
+        anchors = _anchors(args, model_paths(args.models))
+        paths = [anchor.path for anchor in anchors]
+    elif not args.models:
+        raise UsageError("give the models, or --anchors with a file naming them")
     else:
-        text = "".join(f"{wkt or 'POLYGON EMPTY'}\n" for _, wkt in read)
+        paths = model_paths(args.models)
+    outcomes = _per_model(partial(footprint_outcome, up=args.up), paths, args.jobs,
+                          args.scheduler)
+    status = 0
+    read, footprints = [], []
+    with contextlib.closing(outcomes):  # stops the workers on Ctrl-C
+        for number, (result, error) in enumerate(outcomes):
+            if error is not None:
+                _note(error_text(error))
+                status = 1
+                continue
+            footprint, notes = result
+            for note in notes:
+                _note(note)
+            read.append(number)
+            footprints.append(footprint)
     with output_file(None) as stream:
-        stream.write(text.encode())
+        _write_footprints(stream, args, [anchors[i] for i in read] if placed else
+                          [paths[i] for i in read], footprints)
     return status
 
 
-def _wkt_to_geojson(wkt: str | None) -> dict[str, Any] | None:
-    if wkt is None:
-        return None
-    ring = [[float(v) for v in pos.split()] for pos in wkt[len("POLYGON(("):-2].split(",")]
-    return {"type": "Polygon", "coordinates": [ring]}
+def _write_footprints(stream: Any, args: argparse.Namespace, places: list[Any],
+                      footprints: list[Any]) -> None:
+    """WKT lines (local metres without an anchor, else lon/lat) or GeoJSON."""
+    from geokern_tools._city import (footprint_properties, placed_rings, ring_polygons,
+                                     ring_wkt)
+
+    if args.at is None and args.anchors is None:
+        stream.write("".join(f"{fp.wkt or 'POLYGON EMPTY'}\n" for fp in footprints).encode())
+        return
+    rings = placed_rings(footprints, places)
+    if not args.geojson:
+        stream.write("".join(f"{ring_wkt(ring)}\n" for ring in rings).encode())
+        return
+    from geokern_tools._geojson import GeoJSONWriter
+
+    with GeoJSONWriter(stream) as writer:
+        writer.write_features(ring_polygons(rings), [
+            footprint_properties(anchor, fp) for anchor, fp in zip(places, footprints)])
+
+
+def _cmd_tiles(args: argparse.Namespace) -> int:
+    import contextlib
+    from functools import partial
+
+    from geokern_tools._city import (distinct_paths, error_text, model_paths, piece_outcome,
+                                     write_city_tileset, written_piece_outcome)
+
+    if args.jobs < 1:
+        raise UsageError("--jobs must be at least 1")
+    if (args.at is None) == (args.anchors is None):
+        raise UsageError("place the models with --at LON,LAT[,H] or --anchors FILE.csv")
+    if args.heading is not None and args.at is None:
+        raise UsageError("--heading applies to --at only (an anchors file has its own column)")
+    if not 0.0 <= args.angle <= 180.0:
+        raise UsageError("--angle must lie in 0..180 degrees")
+    if args.at is not None and not args.models:
+        raise UsageError("give the models (OBJ files or folders of them)")
+    anchors = _anchors(args, model_paths(args.models))
+    paths = distinct_paths(anchors)
+
+    def pieces(folder: Path, names: list[str]) -> Generator[Any, None, None]:
+        # Without Dask, the workers write the GLB files into the folder.
+        if args.scheduler:
+            outcomes = _per_model(partial(piece_outcome, up=args.up, angle=args.angle),
+                                  paths, 1, args.scheduler)
+        else:
+            jobs = [(path, os.path.join(folder, name)) for path, name in zip(paths, names)]
+            outcomes = _per_model(partial(written_piece_outcome, up=args.up, angle=args.angle),
+                                  jobs, args.jobs, None)
+        with contextlib.closing(outcomes):  # stops the workers first on a failure
+            for piece, error in outcomes:
+                if error is not None:
+                    raise DataError(error_text(error))
+                for note in piece.notes:
+                    _note(note)
+                yield piece
+
+    inputs = paths + ([args.anchors] if args.anchors else [])
+    write_city_tileset(args.output, anchors, pieces, inputs)
+    return 0
 
 
 def _cmd_normals(args: argparse.Namespace) -> int:
@@ -283,6 +424,20 @@ def _add_scheduler(parser: argparse.ArgumentParser, job: str) -> None:
                         "a running scheduler")
 
 
+def _add_placement(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--at", type=_at, metavar="LON,LAT[,H]",
+                        help="place every model's origin here (degrees; H metres above the "
+                        "WGS 84 ellipsoid, default 0)")
+    parser.add_argument("--heading", type=float, metavar="DEG",
+                        help="with --at: turn the models clockwise from north (default 0)")
+    parser.add_argument("--anchors", metavar="FILE.csv",
+                        help="CSV with the columns model,lon,lat[,h][,heading], one model per "
+                        "row (paths relative to the file)")
+    parser.add_argument("--up", choices=("y", "z"), default="y",
+                        help="the models' up axis: y (x east, -z north; the default) or z "
+                        "(x east, y north)")
+
+
 def build_parser() -> argparse.ArgumentParser:
     import argparse
 
@@ -330,17 +485,36 @@ def build_parser() -> argparse.ArgumentParser:
 
     p = sub.add_parser("footprint", help="footprint boxes of OBJ models",
                        description="Print the 2-D oriented footprint box of each OBJ model "
-                       "as one WKT line, or all of them as a GeoJSON FeatureCollection. "
-                       "A model without faces gives POLYGON EMPTY and a note; a model that "
-                       "cannot be read gives no output, an error line and exit status 1.")
-    p.add_argument("models", nargs="+", metavar="MODEL.obj")
-    p.add_argument("--geojson", action="store_true", help="write a GeoJSON FeatureCollection")
-    p.add_argument("--up", choices=("y", "z"), default="y",
-                   help="the models' up axis: y (footprint (x, -z), the default) or z "
-                   "(footprint (x, y))")
+                       "as one WKT line (in the model's metres, or in longitude and latitude "
+                       "when the models are placed with --at or --anchors), or, for placed "
+                       "models, all of them as a GeoJSON FeatureCollection. A folder stands "
+                       "for its *.obj files. A model without faces gives POLYGON EMPTY and a "
+                       "note; a model that cannot be read gives no output, an error line and "
+                       "exit status 1.")
+    p.add_argument("models", nargs="*", metavar="MODEL_OR_DIR")
+    p.add_argument("--geojson", action="store_true",
+                   help="write a GeoJSON FeatureCollection (needs --at or --anchors)")
+    _add_placement(p)
     p.add_argument("--jobs", type=int, default=1, metavar="N", help="worker processes (default 1)")
     _add_scheduler(p, "footprint the models on a Dask cluster")
     p.set_defaults(run=_cmd_footprint)
+
+    p = sub.add_parser("tiles", help="place OBJ models on the globe as a 3D Tiles tileset",
+                       description="Place OBJ building models (in local metres) on the globe "
+                       "and write OUTDIR/tileset.json (3D Tiles 1.1), one GLB per model file "
+                       "with crease-split normals, and OUTDIR/footprints.geojson (each model's "
+                       "footprint box in longitude and latitude, with its height and area). "
+                       "A folder stands for its *.obj files. OUTDIR appears whole or not at "
+                       "all; a model that cannot be read stops the run with exit status 1.")
+    p.add_argument("models", nargs="*", metavar="MODEL_OR_DIR")
+    _add_placement(p)
+    p.add_argument("--angle", type=float, default=30.0, metavar="DEG",
+                   help="crease angle in degrees (default 30)")
+    p.add_argument("--jobs", type=int, default=1, metavar="N", help="worker processes (default 1)")
+    _add_scheduler(p, "make the models' GLB files on a Dask cluster")
+    p.add_argument("-o", "--output", required=True, metavar="OUTDIR",
+                   help="the tileset folder (replaced whole when it holds a tileset)")
+    p.set_defaults(run=_cmd_tiles)
 
     p = sub.add_parser("normals", help="add vertex normals to an OBJ mesh (OBJ or GLB out)",
                        description="Read an OBJ mesh, compute vertex normals and write it as "

@@ -11,6 +11,8 @@ single-process call.
 - `convert_dataframe(ddf, columns, src, dst, out_columns=None)`: the
   coordinate columns of a Dask DataFrame, per partition.
 - `footprints(paths)`: WKT footprints of many OBJ models, as a Dask bag.
+- `per_model(paths, function)`: any per-model work as a Dask bag; the
+  GLB files of `geokern tiles --scheduler` are made this way.
 - `convert_parquet_dataset(...)` and `footprint_files(...)`: the jobs of
   `geokern convert --scheduler` and `geokern footprint --scheduler`.
 - `client_for(scheduler)`: a client for "local", "local:N" or a scheduler
@@ -53,7 +55,7 @@ with warnings.catch_warnings():
     import dask.dataframe as dd
 
 __all__ = ["client_for", "convert", "convert_dataframe", "convert_parquet_dataset",
-           "footprint_files", "footprints"]
+           "footprint_files", "footprints", "per_model"]
 
 # ============================================================================
 # Arrays and data frames
@@ -137,6 +139,17 @@ def footprints(paths: Sequence[str],
     paths = [os.fspath(p) for p in paths]
     per_model = function or _footprint_with_note
     return db.from_sequence(paths, npartitions=max(1, min(len(paths), 256))).map(per_model)
+
+
+def per_model(paths: Sequence[str], function: Callable[[str], Any]) -> db.Bag:
+    """function(path) of every OBJ model at `paths` as a Dask bag, in path
+    order: the per-model work of `geokern tiles --scheduler` (GLB bytes,
+    scene box and footprint of each model file) and of `geokern footprint
+    --scheduler`.  `function` must pickle (e.g. a module-level function or
+    a partial of one) and should return a model's errors rather than raise
+    them, so that one bad model does not fail the whole bag."""
+    paths = [os.fspath(p) for p in paths]
+    return db.from_sequence(paths, npartitions=max(1, min(len(paths), 256))).map(function)
 
 
 # ============================================================================

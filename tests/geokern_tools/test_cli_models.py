@@ -33,11 +33,13 @@ def test_footprint_geojson_and_bad_models(models, write_file, tmp_path, jobs):
     strict, _, empty = models
     bad = write_file("v 1 2 3\nv 1 2 3\nf 1 2 x\n", "bad.obj")
     binary = write_file(bytes(range(256)), "binary.obj")
-    proc = run_geokern("footprint", "--geojson", "--jobs", jobs, strict, bad, tmp_path, binary,
-                       empty)
+    missing = tmp_path / "missing.obj"
+    proc = run_geokern("footprint", "--geojson", "--at", "0,0", "--jobs", jobs, strict, bad,
+                       missing, binary, empty)
     assert proc.returncode == 1 and "Traceback" not in proc.stderr
     assert proc.stderr.splitlines() == [
-        f"geokern: {bad}:3: bad vertex reference 'x'", f"geokern: {tmp_path}: Is a directory",
+        f"geokern: {bad}:3: bad vertex reference 'x'",
+        f"geokern: {missing}: No such file or directory",
         f"geokern: {binary}:1: binary data (byte 0x00), not an OBJ text",
         f"geokern: {empty}: no faces"]
     # Models that cannot be read give no feature; a model without faces a null one.

@@ -11,6 +11,7 @@ import numpy as np
 import pytest
 
 from geokern_tools import read_obj, tileset_output, write_tileset
+from geokern_tools._errors import UsageError
 from geokern_tools._glb_read import GlbError, glb_scene_bounds
 
 from .tiles_client import (box_corners, content_ecef, make_glb, outside_box, pymap3d_ecef,
@@ -153,7 +154,7 @@ def test_a_failing_block_leaves_the_old_tileset(tmp_path):
 
 def test_a_folder_of_other_files_is_not_replaced(tmp_path):
     (tmp_path / "notes.txt").write_text("keep")
-    with pytest.raises(FileExistsError, match="holds notes.txt"):
+    with pytest.raises(UsageError, match="holds notes.txt, which this output would delete"):
         write_tileset(tmp_path, [(make_glb(*MODELS[0]), np.eye(4))])
     assert os.listdir(tmp_path) == ["notes.txt"]
 

@@ -79,8 +79,19 @@ def read_glb(data):
 
 
 def _node_matrix(node):
-    assert not {"translation", "rotation", "scale"} & set(node), "only node matrices are read"
-    return np.array(node.get("matrix", np.eye(4).ravel()), dtype=float).reshape(4, 4).T
+    """A node's local matrix: its `matrix`, or T * R * S of its translation,
+    rotation (unit quaternion x, y, z, w) and scale."""
+    if "matrix" in node:
+        assert not {"translation", "rotation", "scale"} & set(node)
+        return np.array(node["matrix"], dtype=float).reshape(4, 4).T
+    x, y, z, w = node.get("rotation", (0.0, 0.0, 0.0, 1.0))
+    rotation = np.array([[1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)],
+                         [2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)],
+                         [2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)]])
+    m = np.eye(4)
+    m[:3, :3] = rotation * np.asarray(node.get("scale", (1.0, 1.0, 1.0)), dtype=float)
+    m[:3, 3] = node.get("translation", (0.0, 0.0, 0.0))
+    return m
 
 
 def scene_positions(data):
