@@ -160,6 +160,19 @@ void face_normals(StridedRows<const float> pos, std::ptrdiff_t first, std::ptrdi
     }
 }
 
+namespace {
+
+// Whether some normal may still join a group whose first normal is
+// `first`: never when it holds a NaN (every comparison is false), and for
+// the zero normal of a degenerate triangle only when the threshold's
+// cosine is at most 0 (its dot product with anything is 0 or NaN).
+bool joinable(const Vec3f& first, float cos_threshold) noexcept {
+    if (std::isnan(first.x) || std::isnan(first.y) || std::isnan(first.z)) return false;
+    return first.x != 0.0f || first.y != 0.0f || first.z != 0.0f || 0.0f >= cos_threshold;
+}
+
+}  // namespace
+
 std::size_t most_corners(const CreaseWork& work) noexcept {
     uint32_t most = 0;
     for (std::ptrdiff_t v = 0; v < work.vertex_count; ++v) {
@@ -187,14 +200,25 @@ void group_block(CreaseWork& work, std::ptrdiff_t block, float cos_threshold, Gr
             __builtin_prefetch(corner_ids.data + places[k] * corner_ids.stride, 1);
         }
         uint32_t made = 0;
+        uint32_t opened = 0;
         bool repeated = false;
         uint32_t previous = UINT32_MAX;  // no triangle has this number
         for (uint32_t i = 0; i < n; ++i) {
             const uint32_t t = at_v[i] / 3;
             const Vec3f fn = face_normal(normal_bits, t);
-            uint32_t g = 0;
-            while (g < made && !(dot(fn, groups[g].first) >= cos_threshold)) ++g;
-            if (g == made) groups[made++] = {fn, {0.0f, 0.0f, 0.0f}, 0};
+            // The first group in the order made whose first normal is close
+            // enough.  Groups no normal can join are left out of the search,
+            // so that many degenerate triangles at one vertex stay linear.
+            uint32_t k = 0;
+            while (k < opened && !(dot(fn, groups[room.open[k]].first) >= cos_threshold)) ++k;
+            uint32_t g;
+            if (k < opened) {
+                g = room.open[k];
+            } else {
+                g = made++;
+                groups[g] = {fn, {0.0f, 0.0f, 0.0f}, 0};
+                if (joinable(fn, cos_threshold)) room.open[opened++] = g;
+            }
             CreaseGroup& group = groups[g];
             group.sum = {group.sum.x + fn.x, group.sum.y + fn.y, group.sum.z + fn.z};
             ++group.count;

@@ -113,11 +113,12 @@ void face_normals(StridedRows<const float> pos, std::ptrdiff_t first, std::ptrdi
 // The largest number of corners at one vertex, after stage 2.
 std::size_t most_corners(const CreaseWork& work) noexcept;
 
-// Room for grouping the corners of one vertex: `groups` and `group_of`
-// hold most_corners() items each.
+// Room for grouping the corners of one vertex: `groups`, `group_of` and
+// `open` hold most_corners() items each.
 struct GroupRoom {
     CreaseGroup* groups;
     uint32_t* group_of;  // the group of each corner of the vertex, in list order
+    uint32_t* open;      // the groups a later triangle may join, in the order made
 };
 
 // Stage 4 for vertex block `block`, blocks in ascending order: the groups

@@ -112,14 +112,15 @@ bool copy_and_link(StridedRows<const float> points, StridedRows<const uint32_t> 
 // with the exception set.
 bool group_vertices(mesh::CreaseWork& work, float cos_threshold, const ArrayView& corner_view) {
     std::vector<mesh::CreaseGroup> groups;
-    std::vector<uint32_t> group_of;
+    std::vector<uint32_t> group_of, open;
     if (!run_guarded([&] {
             groups.resize(mesh::most_corners(work));
             group_of.resize(groups.size());
+            open.resize(groups.size());
         })) {
         return false;
     }
-    const mesh::GroupRoom room{groups.data(), group_of.data()};
+    const mesh::GroupRoom room{groups.data(), group_of.data(), open.data()};
     const auto corner_ids = corner_view.items<uint32_t>();
     if (!over_vertex_blocks(work, [&](Py_ssize_t block) {
             mesh::group_block(work, block, cos_threshold, room, corner_ids);

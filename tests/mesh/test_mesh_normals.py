@@ -336,6 +336,21 @@ def test_crease_across_vertex_blocks_matches_the_interpreted_algorithm():
 
 
 @follows_openblas
+@pytest.mark.parametrize("angle", [30.0, 120.0])
+def test_crease_with_degenerate_triangles_crowding_a_vertex_matches_the_interpreted_algorithm(
+        angle):
+    # Zero-area and NaN triangles, which below 90 degrees join no group,
+    # interleaved with real ones around vertex 0.
+    rng = np.random.default_rng(7)
+    pos = rng.normal(size=(60, 3))
+    pos[1], pos[2] = pos[0], np.nan
+    real = [[0, i, i + 1] for i in range(3, 59)]
+    broken = [[0, 1, i] if i % 2 else [0, 2, i] for i in range(3, 59)]
+    idx = np.array([t for pair in zip(broken, real) for t in pair], dtype=np.uint32).ravel()
+    assert_same(crease(pos, idx, angle), crease_reference(pos, idx, angle))
+
+
+@follows_openblas
 def test_crease_of_many_disjoint_copies_is_the_copies_results_in_turn():
     # Working arrays of megabytes (about 300 000 triangles) against the
     # checked small piece: copy k's vertices follow copy k - 1's.
