@@ -17,6 +17,7 @@ from __future__ import annotations
 
 import contextlib
 import signal
+import sys
 from collections.abc import Iterator
 from types import FrameType
 
@@ -41,6 +42,10 @@ def exit_status(exc: KeyboardInterrupt) -> int:
 _deferring = 0
 _pending: int | None = None
 _settled = False
+#: A signal whose exception Python dropped, see _unraisable, and the hook
+#: that reports everything else.
+_lost: int | None = None
+_chained = sys.unraisablehook
 
 
 def _raise(signum: int) -> None:
@@ -64,7 +69,7 @@ def handled(restore: bool = True) -> Iterator[None]:
     """Installs the handlers for the block and restores the previous ones;
     with `restore` false they stay and ignore what arrives after the block
     (the process is about to exit with the block's status)."""
-    global _pending, _settled
+    global _pending, _settled, _chained, _lost
     previous: dict[int, object] = {}
     for signum in EXIT_STATUS:
         current = signal.getsignal(signum)
@@ -72,15 +77,37 @@ def handled(restore: bool = True) -> Iterator[None]:
         if current is wanted:
             previous[signum] = current
             signal.signal(signum, _handler)
-    _pending, _settled = None, False
+    _pending, _settled, _lost = None, False, None
+    hook = _chained = sys.unraisablehook
+    sys.unraisablehook = _unraisable
     try:
         yield
     finally:
         if restore:
             for signum, handler in previous.items():
                 signal.signal(signum, handler)  # type: ignore[arg-type]
+            sys.unraisablehook = hook
         else:
             _settled = True
+
+
+def _unraisable(unraisable: sys.UnraisableHookArgs) -> None:
+    """A handler that runs inside a weak-reference callback or a finalizer
+    raises where Python cannot pass the exception on: it prints "Exception
+    ignored" and goes on.  Such a signal is kept as lost instead, for
+    `lost_status`; anything else is reported as Python would."""
+    global _lost
+    if isinstance(unraisable.exc_value, KeyboardInterrupt):
+        if not _settled and _lost is None:
+            _lost = getattr(unraisable.exc_value, "signum", signal.SIGINT)
+        return
+    _chained(unraisable)
+
+
+def lost_status(status: int) -> int:
+    """`status`, or the exit status of a signal whose exception was lost
+    on the way (the run then went on to its end)."""
+    return status if _lost is None else EXIT_STATUS[_lost]
 
 
 @contextlib.contextmanager

@@ -14,7 +14,7 @@ import sys
 # Only what main() needs to take over the signals is imported up front, so
 # that the window in which Ctrl-C still meets Python's start-up is short.
 from geokern_tools._errors import DataError, UsageError
-from geokern_tools._signals import exit_status, handled
+from geokern_tools._signals import exit_status, handled, lost_status
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -601,7 +601,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     _occupy_closed_descriptors()
     with handled(restore=argv is not None):
         try:
-            return _run(build_parser(), argv)
+            return lost_status(_run(build_parser(), argv))
         except KeyboardInterrupt as exc:
             return exit_status(exc)
         except Exception as exc:  # a fault of the command itself: still one line

@@ -9,9 +9,11 @@ import stat
 import subprocess
 import threading
 import time
+import weakref
 
 import pytest
 
+from geokern_tools import _signals
 from geokern_tools._errors import UsageError
 from geokern_tools._output import output_file, output_folder, output_path
 from geokern_tools._signals import Terminated
@@ -277,6 +279,23 @@ def test_a_signal_ignored_at_start_stays_ignored(tmp_path, signum):
     _, err = proc.communicate(timeout=30)
     assert (proc.returncode, err) == (0, b"")
     assert out.read_text().count("\n") == 2001
+
+
+@pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM])
+def test_a_signal_raised_where_python_drops_it_still_sets_the_status(capfd, signum):
+    # A handler that runs inside a weak-reference callback raises where the
+    # exception cannot propagate: no "Exception ignored", and the run ends
+    # with the signal's status.
+    class Thing:
+        pass
+
+    with _signals.handled():
+        thing = Thing()
+        keep = weakref.ref(thing, lambda _: _signals._handler(signum, None))
+        del thing
+        assert keep() is None
+        assert _signals.lost_status(0) == 128 + signum
+    assert capfd.readouterr().err == ""
 
 
 def test_sigkill_leaves_one_temporary_that_the_next_run_removes(old, tmp_path):
