@@ -188,8 +188,10 @@ def test_an_endless_line_stops_at_the_limit():
 
 # SIGTERM ends the process at once unless Python handles it; the wrapper
 # installs the handler a command would, so that the test sees whether a read
-# lets the handler run.
+# lets the handler run.  Ctrl-C gets Python's own handler even where the
+# suite started with SIGINT ignored (a background job of a shell).
 WITH_SIGTERM_HANDLER = ("import signal, sys\n"
+                        "signal.signal(signal.SIGINT, signal.default_int_handler)\n"
                         "signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))\n"
                         "from geokern_tools.cli import main\n"
                         "sys.exit(main(sys.argv[1:]))\n")
