@@ -16,14 +16,6 @@ TESTED = ["wgs84_to_gcj02_cy", "wgs84_to_bd09_cy", "gcj02_to_wgs84_cy", "bd09_to
 BEIJING = (116.4, 39.9)
 
 
-@pytest.mark.parametrize("name", ENTRY_POINTS)
-def test_arguments(name):
-    # Messages of the argument layer are checked in tests/module/test_args.py.
-    f = getattr(geokern, name)
-    assert f(lon=116.4, lat=39.9) == f(lat=39.9, lon=116.4) == f(116.4, 39.9)
-    assert f(116, np.float32(40)) == f(116.0, 40.0)
-
-
 def traced(call):
     with pytest.raises(Exception) as info:
         call()

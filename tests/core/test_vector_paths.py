@@ -3,11 +3,9 @@ reports it usable, AVX2 otherwise or under the glibc tunable that hides
 AVX-512.  Both give the same bits, and nothing compiled for AVX-512 can be
 merged by the linker with code that the other path runs."""
 
-import os
 import pathlib
 import re
 import subprocess
-import sys
 
 import numpy as np
 import pytest
@@ -131,19 +129,3 @@ def test_both_paths_give_the_same_bits(python, tmp_path):
         assert not (differ & ~both_nan).any(), (
             f"{name}: {np.count_nonzero(differ.any(axis=1))} rows differ between the paths")
 
-
-@needs_both
-def test_batch_tests_pass_on_the_avx2_path():
-    # Their subprocesses (thread counts) inherit the tunable too.
-    files = ["tests/core/test_web_mercator_batch.py", "tests/core/test_row_layouts.py",
-             "tests/ecef/test_geodetic2ecef_batch.py",
-             "tests/ecef/test_ecef2geodetic_batch.py", "tests/module/test_parallel.py",
-             "tests/module/test_row_independence.py"]
-    env = dict(os.environ, **FORCE_AVX2)
-    check = subprocess.run(
-        [sys.executable, "-m", "geokern_tools.cli", "info"], env=env, capture_output=True,
-        text=True, check=True)
-    assert "vector path: avx2" in check.stdout
-    run = subprocess.run([sys.executable, "-m", "pytest", "-q", "-x", *files], cwd=ROOT, env=env,
-                         capture_output=True, text=True, timeout=600)
-    assert run.returncode == 0, run.stdout[-3000:] + run.stderr[-2000:]

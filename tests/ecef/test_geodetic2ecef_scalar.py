@@ -1,7 +1,6 @@
 """Scalar and serial geodetic-to-ECEF paths: angles through `radians`, the guard."""
 
 import math
-import re
 
 import numpy as np
 import pytest
@@ -96,14 +95,3 @@ def test_serial_result_is_made_with_np_zeros(monkeypatch, serial):
     serial(np.zeros((2, 3)))
     assert made == [((2, 3), np.double)]
 
-
-def test_arity_and_keywords():
-    assert geokern.geodetic2ecef_cy(lat=0.0, alt=0.0, lon=0.0) == [A, 0.0, 0.0]
-    with pytest.raises(TypeError, match=re.escape(
-            "geodetic2ecef_cy() takes exactly 3 positional arguments (2 given)")):
-        geokern.geodetic2ecef_cy(1.0, 2.0)
-    with pytest.raises(TypeError, match=re.escape(
-            "geodetic2ecef_np_cy() takes exactly 1 positional argument (0 given)")):
-        geokern.geodetic2ecef_np_cy()
-    with pytest.raises(TypeError, match="unexpected keyword argument 'rows'"):
-        geokern.geodetic2ecef_cy_np(None, rows=None)

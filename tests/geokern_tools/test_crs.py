@@ -11,18 +11,14 @@ from geokern_tools import _crs, crs_projjson, crs_wkt
 
 
 @pytest.mark.parametrize("alias, system, definition", [
-    (4326, "wgs84", "EPSG:4326"), ("EPSG:4979", "wgs84", "EPSG:4979"),
     (np.int64(4979), "wgs84", "EPSG:4979"), (" ogc:crs84 ", "wgs84", "OGC:CRS84"),
     ("urn:ogc:def:crs:OGC:1.3:CRS84", "wgs84", "OGC:CRS84"),
     ("urn:ogc:def:crs:EPSG::4978", "ecef", "EPSG:4978"),
     ("http://www.opengis.net/def/crs/EPSG/0/3857", "webmercator", "EPSG:3857"),
-    ("WebMercator", "webmercator", "EPSG:3857"), ("GCJ-02", "gcj02", "GEOKERN:GCJ02"),
-    ("bd09", "bd09", "GEOKERN:BD09"), ("wgs84", "wgs84", "EPSG:4326"),
+    ("GCJ-02", "gcj02", "GEOKERN:GCJ02"), ("wgs84", "wgs84", "EPSG:4326"),
     # Read by pyproj and recognised:
-    (pyproj.CRS(4326), "wgs84", "EPSG:4326"), (pyproj.CRS("OGC:CRS84"), "wgs84", "OGC:CRS84"),
-    ("+proj=longlat +datum=WGS84 +no_defs", "wgs84", "EPSG:4326"),
+    (pyproj.CRS("OGC:CRS84"), "wgs84", "OGC:CRS84"),
     ("+proj=geocent +datum=WGS84", "ecef", "EPSG:4978"),
-    ("ESRI:102100", "webmercator", "EPSG:3857"),
     (pyproj.CRS(3857).to_wkt(), "webmercator", "EPSG:3857"),
     # Recognised by the id alone, without pyproj:
     ({"type": "GeographicCRS", "name": "x", "id": {"authority": "EPSG", "code": 4979}},
@@ -52,12 +48,9 @@ def test_china_datums_are_never_taken_for_wgs84(datum):
 
 @pytest.mark.parametrize("crs, error, match", [
     ("²", ValueError, r"unknown reference system '²'; expected one of wgs84"),
-    ("EPSG:", ValueError, "unknown reference system 'EPSG:'"),
     (" 4326x", ValueError, "unknown reference system ' 4326x'"),
-    ("", ValueError, "unknown reference system ''"),
     ("EPSG:32650", ValueError, r"unsupported reference system EPSG:32650 \(WGS 84 / UTM zone "
      r"50N\); geokern converts between wgs84"),
-    (2154, ValueError, "unsupported reference system EPSG:2154"),
     (999999, ValueError, "unknown reference system 999999"),
     ({"type": "GeographicCRS"}, ValueError, "cannot read the reference system"),
     (4326.0, TypeError, "a reference system must be a name, an EPSG code"),

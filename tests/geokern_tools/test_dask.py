@@ -9,7 +9,6 @@ from concurrent.futures import ThreadPoolExecutor
 import numpy as np
 import pytest
 
-import geokern
 from geokern_tools import convert
 from geokern_tools._errors import DataError, UsageError
 from shared import same_bits
@@ -151,20 +150,6 @@ def write_obj(path, corners, height=3.0):
     lines = [f"v {x} {y} {z}" for x, z in corners for y in (0.0, height)]
     lines += ["f 1 3 5", "f 3 5 7", "f 2 4 6"]
     open(path, "w").write("\n".join(lines) + "\n")
-
-
-def test_footprints_of_generated_models(client, tmp_path):
-    rng = np.random.default_rng(3)
-    paths = [str(tmp_path / f"m{i}.obj") for i in range(13)]
-    for i, path in enumerate(paths[:-1]):
-        c, s = np.cos(i), np.sin(i)
-        write_obj(path, [(a * c - b * s + rng.uniform(-50, 50), a * s + b * c)
-                         for a, b in [(0, 0), (8 + i, 0), (8 + i, 5), (0, 5)]])
-    open(paths[-1], "w").write("v 0 0 0\n")  # no faces
-    function = geokern.generate_obb_2d_from_obj_file
-    got = gk_dask.footprints(paths, function).compute(scheduler=client)
-    assert got == [function(p) for p in paths]
-    assert got[-1] is None and all(w.startswith("POLYGON((") for w in got[:-1])
 
 
 def test_footprint_files_and_the_command(client, tmp_path):

@@ -174,30 +174,21 @@ def test_materials_and_texture_coordinates(textured):
 
 def test_materials_that_cannot_be_used(tmp_path):
     (tmp_path / "m.mtl").write_text("newmtl a\nKd 0.1 0.2 0.3\nmap_Kd a.bmp\nnewmtl b\n"
-                                    "map_Kd missing.png\n")
+                                    "map_Kd missing.png\nnewmtl d\nmap_Kd t.png\n")
     (tmp_path / "a.bmp").write_bytes(b"BM" + bytes(60))
+    (tmp_path / "t.png").write_bytes(png(2, 2))
     (tmp_path / "m.obj").write_text("mtllib m.mtl nope.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\n"
-                                    "usemtl a\nf 1 2 3\nusemtl b\nf 1 3 2\nusemtl c\nf 2 1 3\n")
+                                    "usemtl a\nf 1 2 3\nusemtl b\nf 1 3 2\nusemtl c\nf 2 1 3\n"
+                                    "usemtl d\nf 3 2 1\n")
     with pytest.warns(MaterialWarning) as caught:
         obj_to_glb(tmp_path / "m.obj", tmp_path / "m.glb")
     messages = " | ".join(str(w.message) for w in caught)
     for part in ("nope.mtl", "a.bmp is neither PNG nor JPEG", "missing.png",
-                 "material 'c' is not defined"):
+                 "material 'c' is not defined", "need texture coordinates"):
         assert part in messages
     gltf, _ = read_glb(tmp_path / "m.glb")
     assert gltf["materials"][0]["pbrMetallicRoughness"]["baseColorFactor"] == [0.1, 0.2, 0.3, 1]
     assert "images" not in gltf
-
-
-def test_a_texture_without_texture_coordinates_gives_its_colour(tmp_path):
-    (tmp_path / "m.mtl").write_text("newmtl a\nKd 0.5 0.5 0.5\nmap_Kd t.png\n")
-    (tmp_path / "t.png").write_bytes(png(2, 2))
-    (tmp_path / "m.obj").write_text("mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl a\n"
-                                    "f 1 2 3\n")
-    with pytest.warns(MaterialWarning, match="need texture coordinates"):
-        obj_to_glb(tmp_path / "m.obj", tmp_path / "m.glb")
-    gltf, _ = read_glb(tmp_path / "m.glb")
-    assert gltf["materials"][0]["pbrMetallicRoughness"]["baseColorFactor"] == [0.5, 0.5, 0.5, 1]
 
 
 def test_write_glb_checks_its_arguments():

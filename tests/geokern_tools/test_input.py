@@ -56,8 +56,9 @@ def run_shell(script, tmp_path, env=None):
 
 
 WAYS_IN = [(kind, how) for kind in ("csv", "parquet", "npy")
-           for how in ("stdin", "pipe", "fifo", "process substitution", "gz", "zst stdin")] + [
-    ("csv", "bz2"), ("csv", "xz"), ("csv", "zst"), ("csv", "gz fifo"), ("npy", "xz pipe")]
+           for how in ("stdin", "fifo", "process substitution", "gz")] + [
+    ("csv", "bz2"), ("csv", "xz"), ("csv", "zst"), ("csv", "gz fifo"), ("npy", "xz pipe"),
+    ("parquet", "zst stdin")]
 
 
 @pytest.mark.parametrize("kind,how", WAYS_IN)
@@ -112,17 +113,13 @@ REFUSED = [
     ("p.npy", pickle.dumps(np.zeros((3, 3))), "p.npy: not a .npy array (it holds a Python pickle)"),
     ("g.csv", gzip.compress(CSV), "g.csv: not text, Parquet or .npy: it holds gzip-compressed "
      "data; name it g.csv.gz to read it"),
-    ("r.csv", np.random.default_rng(7).bytes(4096), "r.csv: not text, Parquet or .npy: it "
-     "holds binary data"),
     ("u.csv", CSV.decode().encode("utf-16"), "u.csv: not text, Parquet or .npy: it holds "
      "UTF-16 text (save it as UTF-8)"),
     ("t.csv.gz", CSV, "t.csv.gz: not gzip-compressed data or broken"),
     ("cut.csv.gz", gzip.compress(CSV * 50)[:-30], "cut.csv.gz: the gzip-compressed data ends "
      "early"),
-    ("c.parquet", CSV, "c.parquet: not a Parquet file"),
     ("huge.npy", npy_claiming(10**12), "huge.npy: the header describes a float64 array of shape "
      "(1000000000000, 3) (21.8 TiB) but only 24 bytes follow it"),
-    ("-", npy_claiming(10**12), "<stdin>: the header describes a float64 array"),
     ("-", zstd.compress(pickle.dumps([1, 2])), "<stdin>: not text, Parquet or .npy: it holds a "
      "Python pickle"),
     ("b.parquet", parquet_broken_in_row_group(1), "b.parquet: row group 1: "),

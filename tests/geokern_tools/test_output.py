@@ -63,21 +63,6 @@ def test_a_failure_leaves_the_earlier_output(old, fault, helper):
     assert temporaries(out.parent) == []
 
 
-def test_a_killed_runs_temporary_goes_with_the_next_run(old):
-    _, out = old
-    finished = subprocess.Popen(["true"])
-    finished.wait()
-    dead = finished.pid
-    stale = out.parent / f".out.csv.geokern-{dead}-abc.tmp"
-    stale.write_text("left by SIGKILL")
-    live = out.parent / f".out.csv.geokern-{os.getpid()}-def.tmp"
-    live.write_text("another run's")
-    with output_file(str(out)) as stream:
-        stream.write(b"new\n")
-    assert out.read_text() == "new\n"
-    assert temporaries(out.parent) == [live.name]
-
-
 def dataset(folder, *names):
     folder.mkdir()
     for name in names:
@@ -107,20 +92,6 @@ def test_a_folder_is_swapped_whole_or_kept(tmp_path):
         with output_folder(str(out), replaceable=is_part):
             pass
     assert sorted(os.listdir(out)) == ["notes.txt", "part-0.parquet"]
-
-
-@pytest.mark.parametrize("linked", ["output", "input"])
-def test_a_folder_holding_an_input_is_refused(tmp_path, linked):
-    dataset(tmp_path / "ds", "a.parquet")
-    os.symlink(tmp_path / "ds", tmp_path / "alias")
-    if linked == "output":
-        inputs, output = [str(tmp_path / "ds" / "a.parquet")], tmp_path / "alias"
-    else:
-        inputs, output = [str(tmp_path / "alias" / "a.parquet")], tmp_path / "ds"
-    with pytest.raises(UsageError, match="holds the input"):
-        with output_folder(str(output), inputs):
-            pass
-    assert os.listdir(tmp_path / "ds") == ["a.parquet"]
 
 
 # ============================================================================

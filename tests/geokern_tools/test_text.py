@@ -113,17 +113,6 @@ def test_odd_texts_pass_through(data, batch):
     assert round_trip(data, batch) == data.replace(b'"1","2"', b"1,2")
 
 
-def test_a_multiline_field_across_every_block_boundary():
-    rows = [f'{i},"line one\nline two, ""quoted""\n",{i}.5,{i}.25\n' for i in range(200)]
-    data = ("id,description,lon,lat\n" + "".join(rows)).encode()
-    for batch in (1, 5, 64, 333, 1 << 20):
-        reader, tables = read_tables(data, batch, columns=(2, 3))
-        assert sum(t.num_rows for t in tables) == 200
-        description = pa.concat_arrays([t.column(1).combine_chunks() for t in tables])
-        assert set(description.to_pylist()) == {'line one\nline two, "quoted"\n'}
-        assert round_trip(data, batch, columns=(2, 3)) == data
-
-
 @pytest.mark.parametrize("data,message", [
     (b"lon,lat\n1,2\n3\n", "in.csv:3: expected 2 fields, found 1"),
     (b'id,lon,lat\n"a\nb",1,2\nc,1,oops\n', "in.csv:4: column 'lat' is not a number: 'oops'"),
@@ -140,20 +129,10 @@ def test_bad_text_names_the_line(data, message, batch):
         read_tables(data, batch, columns=(1, 2) if data.startswith(b"id") else (0, 1))
 
 
-@pytest.mark.parametrize("target", [ColumnarTarget(), None])
-def test_text_not_utf8_into_columnar_output_names_the_line(target):
+def test_text_not_utf8_into_columnar_output_names_the_line():
     data = "lon,lat,name\n1,2,ok\n3,4,caf\xe9\n".encode("latin-1")
-    if target is None:  # into text of another delimiter the bytes pass as they are
-        out = io.BytesIO()
-        reader = TextReader("in.csv", io.BytesIO(data), 1 << 20, lambda names: [0, 1])
-        writer = TextWriter(out, b"\t", reader.names)
-        reader.write_to(writer)
-        for table, _, _ in reader.batches():
-            writer.write(table)
-        assert out.getvalue() == data.replace(b",", b"\t")
-        return
     with pytest.raises(DataError, match=r"^in.csv:3: column 'name' is not UTF-8"):
-        read_tables(data, columns=(0, 1), target=target)
+        read_tables(data, columns=(0, 1))
 
 
 @pytest.mark.parametrize("limit,data,message", [

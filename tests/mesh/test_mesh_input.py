@@ -34,13 +34,6 @@ def test_indices_beyond_the_vertices(call, text):
         call()
 
 
-def test_crease_index_error_is_numpys():
-    with pytest.raises(IndexError) as numpy_error:
-        POS[indices(0, 1, 2, 0, 3, 7).reshape(-1, 3)[:, 2]]
-    with pytest.raises(IndexError, match=re.escape(str(numpy_error.value))):
-        crease(POS, indices(0, 1, 2, 0, 3, 7))
-
-
 @pytest.mark.parametrize("call, text", [
     (lambda: smooth(None, indices(0, 1, 2), 3), "pos is None but indices holds 1 triangle"),
     (lambda: flat(None, indices(0, 1, 2, 2)), "pos is None but indices holds 1 triangle"),
@@ -53,13 +46,6 @@ def test_crease_index_error_is_numpys():
 def test_positions_that_cannot_back_triangles(call, text):
     with pytest.raises(ValueError, match=re.escape(text)):
         call()
-
-
-def test_crease_reshape_error_is_numpys():
-    with pytest.raises(ValueError) as numpy_error:
-        indices(0, 1, 2, 3).reshape(-1, 3)
-    with pytest.raises(ValueError, match=re.escape(str(numpy_error.value))):
-        crease(POS, indices(0, 1, 2, 3))
 
 
 @pytest.mark.parametrize("args, text", [
@@ -92,26 +78,6 @@ def test_crease_accepts_array_subclasses_and_keywords():
 def test_native_argument_errors(call, error):
     with pytest.raises(error):
         call()
-
-
-def test_failures_carry_the_function_entry():
-    with pytest.raises(IndexError) as info:
-        crease(POS, indices(0, 1, 9))
-    assert info.traceback[-1].name == "geokern.expand_crease_normals_mesh_cy"
-
-
-def test_documentation():
-    assert smooth.__doc__ is None
-    assert flat.__doc__.splitlines() == [
-        "", "    Expand indexed mesh so each triangle corner is a unique vertex carrying the",
-        "    face normal (hard-edge / flat shading). Returns",
-        "    (new_pos, new_normals, new_indices, src_vertex_indices).", "    "]
-    assert crease.__doc__.splitlines()[1:] == [
-        "    Split vertices only where adjacent face normals exceed ``crease_angle_deg``.",
-        "    Coplanar regions (e.g. roofs) share one averaged normal; sharp building",
-        "    corners stay hard-edged. Returns the same tuple as expand_flat_shaded_mesh_cy.",
-        "    "]
-    assert crease.__defaults__ == (60.0,) and type(crease.__defaults__[0]) is float
 
 
 @pytest.mark.parametrize("values, dtype", [

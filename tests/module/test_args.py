@@ -32,6 +32,11 @@ g2e = geokern.geodetic2ecef_cpp
      "geodetic2ecef_fast_array() takes exactly 1 positional argument (0 given)"),
     (lambda: geokern.geodetic2ecef_fast_array(None, arr=None),
      "geodetic2ecef_fast_array() got multiple values for keyword argument 'arr'"),
+    # Functions with defaults give a bound.
+    (lambda: geokern.ecef2geodetic_nparray_cy(),
+     "ecef2geodetic_nparray_cy() takes at least 1 positional argument (0 given)"),
+    (lambda: geokern.ecef2geodetic_np_cy(1, 2, 3, 4),
+     "ecef2geodetic_np_cy() takes at most 3 positional arguments (4 given)"),
 ])
 def test_argument_errors(call, text):
     with pytest.raises(TypeError, match=f"^{re.escape(text)}$"):
@@ -41,6 +46,7 @@ def test_argument_errors(call, text):
 @pytest.mark.parametrize("kwargs", [
     {"lon": 10.0, "lat": 20.0, "alt": 30.0},
     {"alt": 30.0, "lon": 10.0, "lat": 20.0},
+    {"lat": 20.0, "alt": 30.0, "lon": 10.0},
 ])
 def test_keywords_match_positions(kwargs):
     assert g2e(**kwargs) == g2e(10.0, 20.0, 30.0)

@@ -27,7 +27,7 @@ DIGEST = """
 """
 
 
-@pytest.mark.parametrize("threads", ["1", "2", "3", "5", "16", "70"])  # 70: threads that own no share
+@pytest.mark.parametrize("threads", ["1", "3", "70"])  # 70: threads that own no share
 def test_thread_count_does_not_change_results(python, threads):
     assert python(DIGEST, {"OMP_NUM_THREADS": threads}) == python(DIGEST)
 

@@ -12,11 +12,8 @@ from geokern_tools import convert, crs_projjson, crs_wkt
 rows: npt.NDArray[np.float64] = np.array([[116.4, 39.9, 44.0]])
 ecef: npt.NDArray[np.float64] = geokern.geodetic2ecef_fast_array(rows)
 back: npt.NDArray[np.float64] = geokern.ecef2geodetic_nparray_cy(ecef, np.eye(3), True)
-merc = geokern.geodetic_to_web_mercator_fast_array(rows)
-x, y, alt = geokern.geodetic_to_web_mercator_cpp(2.35, 48.85, 0)
 inside: bool = not geokern.out_of_china_cpp(116.4, 39.9)
 lon, lat = geokern.wgs84_to_gcj02_cy(116.4, 39.9)
-bd: list[float] = geokern.wgs84_to_bd09_cy(lon, lat)
 h: float = geokern.ecef2geodetic_cy(6378137.0, 0, 0)[2]
 wkt: str = geokern.generate_obb_2d_from_points(np.zeros((4, 2)))
 maybe: str | None = geokern.generate_obb_2d_from_obj_file("building.obj")
@@ -24,14 +21,10 @@ pos = np.zeros((3, 3), np.float32)
 idx = np.arange(3, dtype=np.uint32)
 normals: npt.NDArray[np.float32] = geokern.calculate_smooth_normals_cy(pos, idx, 3)
 new_pos, new_normals, new_indices, src = geokern.expand_crease_normals_mesh_cy(pos, idx, 45)
-capsules = geokern.__pyx_capi__["wgs84_to_gcj02"]
 version: str = geokern.__version__ + geokern_tools.__version__
-names: list[str] = geokern.__all__
 angle: float = geokern.radians(180.0)
-eye = geokern.np.eye(3)
 
 out: npt.NDArray[np.float64] = convert([[116.4, 39.9]], "wgs84", "EPSG:4978")
-out = convert(rows, 4326, "gcj02")
 systems: tuple[str, ...] = geokern_tools.CRS_NAMES
 back_to_wgs84: npt.NDArray[np.float64] = convert(rows, "gcj02", "wgs84", china_inverse="one-step")
 masked: np.ma.MaskedArray[Any, Any] = convert(np.ma.masked_invalid(rows), 4326, "ecef")
