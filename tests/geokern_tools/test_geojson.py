@@ -43,6 +43,13 @@ def test_contents():
     assert geo["crs"]["id"] == {"authority": "OGC", "code": "CRS84"}
 
 
+def test_a_feature_id_beside_an_id_property_keeps_both():
+    feature = {"type": "Feature", "id": "f1", "properties": {"id": 42}, "geometry": None}
+    table = read(collection([feature]))
+    assert table.column("id").to_pylist() == [42]
+    assert table.column("feature_id").to_pylist() == ["f1"]
+
+
 @pytest.mark.parametrize("block", [7, 64, 1 << 20])
 @pytest.mark.parametrize("batch_rows", [1, 3])
 def test_any_block_and_batch_size_reads_the_same(monkeypatch, block, batch_rows):

@@ -121,6 +121,7 @@ def corrupt_second_row_group(folder):
      f"{{a}}: row 2: column 'id' holds {BIG}, which a float64 .npy cannot hold exactly"),
     ("types differing between inputs", ".parquet",
      "{b}: column 'id' holds string where the first input holds int64"),
+    ("columns differing between inputs", ".parquet", "{b}: columns ["),
     ("a corrupt row group", ".csv", "{c}: row group 1: cannot read it"),
 ])
 def test_what_an_output_cannot_take_is_one_line(tmp_path, case, output, message):
@@ -129,6 +130,9 @@ def test_what_an_output_cannot_take_is_one_line(tmp_path, case, output, message)
     elif case == "types differing between inputs":
         inputs = [parquet_input(tmp_path, "a.parquet", id=[1, 2]),
                   parquet_input(tmp_path, "b.parquet", id=["x", "y"])]
+    elif case == "columns differing between inputs":
+        inputs = [parquet_input(tmp_path, "a.parquet", id=[1, 2]),
+                  parquet_input(tmp_path, "b.parquet", name=["x", "y"])]
     else:
         inputs = [corrupt_second_row_group(tmp_path)]
     out = tmp_path / f"out{output}"
