@@ -33,6 +33,7 @@ from typing import IO, Any
 
 from geokern_tools._crs import describe, resolve
 from geokern_tools._errors import DataError, UsageError
+from geokern_tools._wkt import parse_wkt
 
 __all__ = ["GEO_KINDS", "GeoOutput", "geo_kind", "ogr_path", "output_kind"]
 
@@ -202,18 +203,11 @@ def _wkt_tables(name: str, source: Any, src: Any, batch_bytes: int
                     raise DataError(f"{name}: line {first + k}: every line must have the same "
                                     "SRID prefix, or none")
                 bodies.append(text[m.end():] if m else text)
-            arr = np.array(bodies, dtype=object)
             try:
-                geoms = shapely.from_wkt(arr)
-            except shapely.errors.GEOSException:
-                for k, text in enumerate(bodies):
-                    try:
-                        shapely.from_wkt(text)
-                    except shapely.errors.GEOSException as exc:
-                        shown = text if len(text) <= 60 else text[:57] + "..."
-                        raise DataError(f"{name}: line {first + k}: not a WKT geometry "
-                                        f"({shown!r}): {exc}") from None
-                raise
+                geoms = parse_wkt(shapely, np.array(bodies, dtype=object),
+                                  np.arange(first, first + len(bodies)), "line", name)
+            except ValueError as exc:
+                raise DataError(str(exc)) from None
             crs = f"EPSG:{srid}" if srid is not None else (
                 None if src is None else _projjson(src))
             wkb = pa.array(shapely.to_wkb(geoms, flavor="iso", output_dimension=4), pa.binary())

@@ -54,8 +54,8 @@ def convert_wkt(texts: Sequence[str | None] | npt.NDArray[np.object_], src: CRS 
         if blank.any():
             at = first + int(np.flatnonzero(present)[np.argmax(blank)])
             raise ValueError(f"{where}: {unit} {at}: no WKT geometry (a blank text)")
-        geoms[present] = _read(shapely, body[present], np.flatnonzero(present) + first, unit,
-                               where)
+        geoms[present] = parse_wkt(shapely, body[present], np.flatnonzero(present) + first,
+                                   unit, where)
     try:
         converted = convert_geometries(geoms, source.system, target.system, china_inverse)
     except ValueError as exc:
@@ -95,8 +95,11 @@ def _srid_crs(srids: list[int | None] | None, first: int, unit: str, where: str)
     return f"EPSG:{codes.pop()}"
 
 
-def _read(shapely: Any, texts: npt.NDArray[np.object_], numbers: npt.NDArray[np.intp],
-          unit: str, where: str) -> npt.NDArray[np.object_]:
+def parse_wkt(shapely: Any, texts: npt.NDArray[np.object_], numbers: npt.NDArray[np.intp],
+              unit: str, where: str) -> npt.NDArray[np.object_]:
+    """Geometries of WKT `texts` (shapely's, passed in as it is imported
+    lazily); a text that is not WKT is a ValueError naming `where`, the
+    `unit` and its number."""
     try:
         geoms: npt.NDArray[np.object_] = shapely.from_wkt(texts)
         return geoms
