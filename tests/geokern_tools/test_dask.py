@@ -34,10 +34,15 @@ def test_importing_the_package_does_not_import_dask(python):
     assert out.strip() == "[]"
 
 
+# A killed worker's nanny starts a new one; under the sanitizer build a
+# worker takes minutes to import what it needs.
+WORKERS_BACK = 300
+
+
 @pytest.fixture(scope="module")
 def client():
     with gk_dask.client_for("local:2") as client:
-        client.wait_for_workers(2, timeout=60)
+        client.wait_for_workers(2, timeout=WORKERS_BACK)
         yield client
 
 
@@ -184,7 +189,7 @@ def test_a_killed_worker_loses_and_duplicates_no_rows(client):
     os.kill(killed, signal.SIGKILL)
     got = future.result(timeout=90)
     assert same_bits(got, convert(pts, "wgs84", "ecef"))
-    client.wait_for_workers(2, timeout=60)
+    client.wait_for_workers(2, timeout=WORKERS_BACK)
     assert killed not in client.run(os.getpid).values()
 
 
@@ -293,7 +298,7 @@ def test_a_killed_worker_leaves_no_partial_file(client, tmp_path, allowed_failur
     finally:
         client.run_on_scheduler(lambda dask_scheduler: setattr(
             dask_scheduler, "allowed_failures", previous))
-        client.wait_for_workers(2, timeout=60)
+        client.wait_for_workers(2, timeout=WORKERS_BACK)
     assert temporaries(tmp_path) == []
     if allowed_failures:
         assert sorted(os.listdir(out)) == ["part-00000.parquet", "part-00001.parquet"]
