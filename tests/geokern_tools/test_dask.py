@@ -275,6 +275,9 @@ def wait_for_writing(pid, inputs):
     raise AssertionError("no output file opened")
 
 
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="a killed worker's restart under the sanitizer's preloaded runtime "
+                    "is slow and its timing uncertain; the plain run of the suite checks this")
 @pytest.mark.parametrize("allowed_failures", [3, 0])
 def test_a_killed_worker_leaves_no_partial_file(client, tmp_path, allowed_failures):
     inputs = running_dataset(tmp_path / "in")
