@@ -3,8 +3,9 @@ the messages for what it does not know."""
 import json
 
 import numpy as np
-import pyproj
 import pytest
+
+pyproj = pytest.importorskip("pyproj")
 
 import geokern_tools
 from geokern_tools import _crs, crs_projjson, crs_wkt

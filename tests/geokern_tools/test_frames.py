@@ -2,8 +2,9 @@
 import functools
 
 import numpy as np
-import pymap3d
 import pytest
+
+pymap3d = pytest.importorskip("pymap3d")
 
 from geokern_tools import (ecef_to_local, ecef_to_local_matrix, geodetic_to_local,
                            local_to_ecef, local_to_ecef_matrix, local_to_geodetic)

@@ -3,11 +3,12 @@ block boundaries, named errors, RFC 7946's rules, GeoPandas round trips."""
 import io
 import json
 
-import geopandas as gpd
 import numpy as np
-import pyarrow as pa
 import pytest
-import shapely
+
+gpd = pytest.importorskip("geopandas")
+pa = pytest.importorskip("pyarrow")
+shapely = pytest.importorskip("shapely")
 
 from geokern_tools import _geojson, _geoparquet, convert
 

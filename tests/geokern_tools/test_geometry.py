@@ -3,11 +3,12 @@ GeoDataFrame.to_crs and geokern's own batches, kinds, dimensions and CRSs."""
 import subprocess
 import sys
 
-import geopandas as gpd
 import numpy as np
-import pyproj
 import pytest
-import shapely
+
+gpd = pytest.importorskip("geopandas")
+pyproj = pytest.importorskip("pyproj")
+shapely = pytest.importorskip("shapely")
 
 from geokern_tools import convert, crs_projjson
 from shared import bits

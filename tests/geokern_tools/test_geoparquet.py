@@ -2,13 +2,14 @@
 writes, the "geo" metadata rewritten, files read back by GeoPandas."""
 import json
 
-import geopandas as gpd
 import numpy as np
-import pyarrow as pa
-import pyarrow.parquet as pq
-import pyproj
 import pytest
-import shapely
+
+gpd = pytest.importorskip("geopandas")
+pa = pytest.importorskip("pyarrow")
+pq = pytest.importorskip("pyarrow.parquet")
+pyproj = pytest.importorskip("pyproj")
+shapely = pytest.importorskip("shapely")
 
 from geokern_tools import _geoparquet, convert, crs_projjson
 

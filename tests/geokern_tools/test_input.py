@@ -13,9 +13,10 @@ import threading
 from compression import zstd
 
 import numpy as np
-import pyarrow as pa
-import pyarrow.parquet as pq
 import pytest
+
+pa = pytest.importorskip("pyarrow")
+pq = pytest.importorskip("pyarrow.parquet")
 
 from .conftest import run_geokern, start_geokern
 

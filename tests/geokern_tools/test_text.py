@@ -3,10 +3,11 @@ converted number passes through, wherever the blocks end."""
 import io
 
 import numpy as np
-import pyarrow as pa
 import pytest
 from hypothesis import given
 from hypothesis import strategies as st
+
+pa = pytest.importorskip("pyarrow")
 
 from geokern_tools import _text
 from geokern_tools._delimited import format_numbers

@@ -4,7 +4,8 @@ import struct
 
 import numpy as np
 import pytest
-import shapely
+
+shapely = pytest.importorskip("shapely")
 
 from geokern_tools import _native, _wkb
 

@@ -1,9 +1,10 @@
 """WKT text converted line by line or as a column: full precision, named
 errors, SRID prefixes."""
 import numpy as np
-import pyarrow as pa
 import pytest
-import shapely
+
+pa = pytest.importorskip("pyarrow")
+shapely = pytest.importorskip("shapely")
 
 from geokern_tools import _wkt, convert
 
