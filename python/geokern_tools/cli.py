@@ -604,6 +604,9 @@ def main(argv: Sequence[str] | None = None) -> int:
             return lost_status(_run(build_parser(), argv))
         except KeyboardInterrupt as exc:
             return exit_status(exc)
+        except ModuleNotFoundError as exc:  # an optional package the job needs
+            _note(f"{exc} (pip install 'geokern[tools]' brings the command's packages)")
+            return 1
         except Exception as exc:  # a fault of the command itself: still one line
             _note(f"unexpected {type(exc).__name__}: {exc}")
             return 1

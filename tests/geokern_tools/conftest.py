@@ -22,7 +22,7 @@ def run_geokern(*args, stdin=None, env=None, cwd=None, **popen):
     proc = subprocess.run([geokern_command(), *map(str, args)], input=stdin, capture_output=True,
                           env=full_env, cwd=cwd, timeout=120, **popen)
     proc.stderr = proc.stderr.decode("utf-8", "replace")
-    missing = re.search(r"^ModuleNotFoundError: No module named '([\w.]+)'", proc.stderr, re.M)
+    missing = re.search(r"No module named '([\w.]+)'", proc.stderr)
     if missing and importlib.util.find_spec(missing[1].partition(".")[0]) is None:
         pytest.skip(f"the geokern command needs {missing[1]}, which is not installed")
     return proc
@@ -41,6 +41,8 @@ def default_signals(ignored=()):
 def start_geokern(*args, ignored=(), **popen):
     """Starts the `geokern` command (stderr piped) with the interrupting
     signals at their defaults (or ignored); returns the Popen."""
+    if importlib.util.find_spec("pyarrow") is None:
+        pytest.skip("the geokern command needs pyarrow, which is not installed")
     popen.setdefault("stderr", subprocess.PIPE)
     return subprocess.Popen([geokern_command(), *map(str, args)],
                             preexec_fn=default_signals(ignored), **popen)

@@ -139,6 +139,8 @@ def test_masked_rows_stay_masked():
     (np.zeros((2, 2), complex), "wgs84", "ecef", TypeError, "real numbers"),
 ])
 def test_errors(points, src, dst, error, match):
+    if src == "wgs72":
+        pytest.importorskip("pyproj")  # names a system geokern does not know
     with pytest.raises(error, match=match):
         convert(points, src, dst)
 

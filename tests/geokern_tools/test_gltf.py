@@ -81,7 +81,7 @@ def png(width, height, *chunks):
 def textured(tmp_path):
     """A quad with a PNG texture whose pixels are not square (a chunk the
     validator warns of), a roof with a colour, and a JPEG textured triangle."""
-    from PIL import Image
+    Image = pytest.importorskip("PIL.Image")
     (tmp_path / "wall.png").write_bytes(png(3, 5, (b"pHYs", struct.pack(">IIB", 1, 2, 1))))
     jpeg = io.BytesIO()
     Image.new("RGB", (4, 4), (200, 10, 10)).save(jpeg, "JPEG")
