@@ -160,6 +160,17 @@ def _cmd():
     return [geokern_command(), *CONVERT]
 
 
+def _others_may_run(command):
+    """Whether a user other than the owner may run `command`: every folder
+    above it searchable and the file executable by others."""
+    path = os.path.realpath(command)
+    folders = [os.path.dirname(path)]
+    while folders[-1] != "/":
+        folders.append(os.path.dirname(folders[-1]))
+    return (os.stat(path).st_mode & stat.S_IXOTH
+            and all(os.stat(folder).st_mode & stat.S_IXOTH for folder in folders))
+
+
 def _as_nobody():
     os.setgid(65534)
     os.setuid(65534)
@@ -179,6 +190,8 @@ def test_write_errors_name_the_output_and_keep_the_old_one(old, tmp_path, case):
         out = folder / "out.csv"
         os.chmod(folder, 0o555)
         if os.geteuid() == 0:  # root writes anywhere: run as nobody
+            if not _others_may_run(geokern_command()):
+                pytest.skip("the geokern command lies in a folder only its owner may enter")
             os.chmod(tmp_path, 0o755)
             os.chmod(source, 0o644)
             extra["preexec_fn"] = _as_nobody
