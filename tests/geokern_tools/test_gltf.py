@@ -9,13 +9,15 @@ import subprocess
 import warnings
 import zlib
 
+from importlib import resources
+
 import numpy as np
 import pytest
 
 from geokern_tools import Material, MaterialWarning, ObjError, mesh_normals, obj_to_glb, write_glb
 
-SAMPLES = sorted(glob.glob(os.path.join(os.path.dirname(__file__), "../../python/geokern_tools/"
-                                        "samples/block/*.obj")))
+SAMPLES = sorted(str(p) for p in (resources.files("geokern_tools") / "samples" / "block")
+                 .iterdir() if p.name.endswith(".obj"))
 _VALIDATE = r"""
 const fs = require("fs");
 const validator = require("gltf-validator");

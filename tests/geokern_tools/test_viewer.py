@@ -9,18 +9,18 @@ import signal
 import subprocess
 import sys
 from importlib import resources
-from pathlib import Path
 
 import numpy as np
 import pytest
 
 from geokern_tools import read_obj, write_tileset
 
+from shared import checkout
+
 from .conftest import run_geokern
 from .tiles_client import make_glb, pymap3d_ecef, scene_to_ecef_matrix
 
 BLOCK = resources.files("geokern_tools") / "samples" / "block"
-DRIVER = Path(__file__).parents[2] / "tools" / "view-in-chromium.cjs"
 NPM = os.environ.get("GEOKERN_NPM")
 ANCHOR = (8.5437, 47.3717, 0.0, 25.0)  # lon, lat, h, heading: a block in Zurich's old town
 
@@ -143,7 +143,8 @@ def test_the_block_is_drawn_where_it_belongs(tmp_path, block):
         # The browser is not ours: the sanitizer run's preloaded runtime
         # stays out of it.
         env = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "ASAN_OPTIONS")}
-        run = subprocess.run(["node", str(DRIVER), json.dumps(job)], capture_output=True,
+        driver = checkout() / "tools" / "view-in-chromium.cjs"
+        run = subprocess.run(["node", str(driver), json.dumps(job)], capture_output=True,
                              text=True, timeout=400, env=env)
         assert run.returncode == 0, run.stderr
         proc.send_signal(signal.SIGINT)
